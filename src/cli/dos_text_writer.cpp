@@ -1,0 +1,22 @@
+#include "cli/dos_text_writer.h"
+
+namespace quarvend {
+
+DosTextWriter::DosTextWriter(ByteSink& sink, std::size_t bufferSize)
+    : sink_(sink),
+      capacity_(bufferSize < 2 ? 2 : bufferSize),
+      buffer_(new unsigned char[capacity_]) {}
+
+bool DosTextWriter::flush() {
+  if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+int DosTextWriter::close() {
+  flush();
+  if (!sink_.close()) failed_ = true;
+  return failed_ ? -1 : 0;
+}
+
+}  // namespace quarvend
