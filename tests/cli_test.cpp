@@ -1,0 +1,249 @@
+// The built tool end to end: exact bytes on standard output and in the output
+// file, the exit status, an empty standard error, and what happens to the
+// user's files when something is wrong.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_tool.h"
+
+namespace quarvend {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::kFailedCloseStatus;
+using testing::readBytes;
+using testing::runTool;
+using testing::ScratchFolder;
+using testing::StandardOutput;
+using testing::ToolOptions;
+using testing::ToolRun;
+using testing::writeBytes;
+
+const std::string kBannerAndUsage =
+    "\r\nquarvend - 4/6/2007 - an 'ostrevic trellimator'\r\n"
+    "\r\nUsage: quarvend <inputfile> [<outputfile>]\r\n";
+const std::string kNotOstrevic = "\r\nThe input file is not a valid ostrevic file.\r\n";
+const std::string kSameFile =
+    "\r\nThe input file and the output file are the same file.\r\n";
+const std::string kOutOfRange =
+    "\r\nThe input file holds a code outside 0 to 255; decoding stopped there.\r\n";
+
+std::string closing(const std::string& name) {
+  return "\r\nYour 'quarvended' (decoded) text is in " + name + "\r\n";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Writes an input file holding `content` and returns its name.
+  std::string input(const std::string& content, const std::string& name = "in.ost") {
+    const std::string path = scratch.file(name);
+    writeBytes(path, content);
+    return path;
+  }
+
+  // Runs the tool and checks what every run must satisfy.
+  ToolRun run(const std::vector<std::string>& arguments,
+              const ToolOptions& options = {}) {
+    ToolRun result = runTool(arguments, options);
+    EXPECT_EQ(result.err, "") << "standard error must stay empty";
+    return result;
+  }
+
+  ScratchFolder scratch;
+};
+
+TEST_F(CliTest, CommandLineRows) {
+  const std::string in = input("heading\r\n=+ 27 28 29\r\n");
+  const std::string out = scratch.file("out.txt");
+  const std::string third = scratch.file("third.txt");
+
+  const ToolRun none = run({});
+  EXPECT_EQ(none.out, kBannerAndUsage);
+  EXPECT_EQ(none.status, 0);
+
+  const ToolRun one = run({in});
+  EXPECT_EQ(one.out, "abc");
+  EXPECT_EQ(one.status, 0);
+
+  const ToolRun three = run({in, out, third});
+  EXPECT_EQ(three.out, "abc");
+  EXPECT_EQ(three.status, 0);
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(third));
+
+  const ToolRun two = run({in, out});
+  EXPECT_EQ(two.out, "abc" + closing(out));
+  EXPECT_EQ(two.status, 0);
+  EXPECT_EQ(readBytes(out), "abc");
+}
+
+TEST_F(CliTest, DecodedTextInBothPlaces) {
+  struct Row {
+    const char* name;
+    std::string content;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"code 0 is a DOS line end", "=+ 27 0 28", "a\r\nb"},
+      {"empty number list", "=+\r\n", ""},
+      {"high bytes and zero bytes", "=+ 96 190 191 255",
+       "\xA1\xFF" + std::string(2, '\0')},
+      {"list ends at a letter", "=+ 27 28x 29", "ab"},
+      {"ctrl-z ends the input", "=+ 27 28\x1A 29", "ab"},
+      {"carriage return joins digits", "=+ 2\r7", "a"},
+  };
+  for (const Row& row : rows) {
+    const std::string in = input(row.content);
+    const std::string out = scratch.file("out.txt");
+    const ToolRun result = run({in, out});
+    EXPECT_EQ(result.out, row.text + closing(out)) << row.name;
+    EXPECT_EQ(readBytes(out), row.text) << row.name;
+    EXPECT_EQ(result.status, 0) << row.name;
+  }
+}
+
+TEST_F(CliTest, MissingMarkerEmptiesAnExistingOutputFile) {
+  const std::string in = input("no marker here, =- only\r\n27 28\r\n");
+  const std::string out = scratch.file("out.txt");
+  writeBytes(out, "precious");
+  const ToolRun result = run({in, out});
+  EXPECT_EQ(result.out, kNotOstrevic);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(readBytes(out), "");
+}
+
+TEST_F(CliTest, UnusableFilesAreRefusedWithTheSystemsReason) {
+  fs::create_directory(scratch.path() / "folder");
+  const std::string folder = scratch.file("folder");
+  const std::string missing = scratch.file("missing.ost");
+  const std::string good = input("=+ 27");
+  const std::string untouched = scratch.file("untouched.txt");
+  const std::string noFolder = scratch.file("no/such/folder/out.txt");
+
+  struct Row {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const Row rows[] = {
+      {"missing input",
+       {missing, untouched},
+       "\r\nThe input file " + missing +
+           " cannot be opened: No such file or directory.\r\n"},
+      {"input is a folder",
+       {folder, untouched},
+       "\r\nThe input file " + folder + " cannot be opened: Is a directory.\r\n"},
+      {"output in a missing folder",
+       {good, noFolder},
+       "\r\nThe output file " + noFolder +
+           " cannot be created: No such file or directory.\r\n"},
+      {"output is a folder",
+       {good, folder},
+       "\r\nThe output file " + folder + " cannot be created: Is a directory.\r\n"},
+  };
+  for (const Row& row : rows) {
+    const ToolRun result = run(row.arguments);
+    EXPECT_EQ(result.out, row.message) << row.name;
+    EXPECT_EQ(result.status, 1) << row.name;
+  }
+  EXPECT_FALSE(fs::exists(untouched));
+}
+
+TEST_F(CliTest, UnreadableInputIsRefused) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  const std::string in = input("=+ 27");
+  fs::permissions(in, fs::perms::none);
+  const ToolRun result = run({in});
+  EXPECT_EQ(result.out,
+            "\r\nThe input file " + in + " cannot be opened: Permission denied.\r\n");
+  EXPECT_EQ(result.status, 1);
+}
+
+TEST_F(CliTest, OneFileNamedTwiceIsLeftAlone) {
+  const std::string content = "=+ 27 28 29";
+  const std::string in = input(content);
+  fs::create_directory(scratch.path() / "sub");
+  fs::create_hard_link(in, scratch.path() / "hard.ost");
+  fs::create_symlink(in, scratch.path() / "soft.ost");
+
+  const std::string spellings[] = {
+      in,
+      scratch.file("sub/../in.ost"),
+      scratch.file("hard.ost"),
+      scratch.file("soft.ost"),
+  };
+  for (const std::string& other : spellings) {
+    for (const auto& [first, second] : {std::pair{in, other}, std::pair{other, in}}) {
+      const ToolRun result = run({first, second});
+      EXPECT_EQ(result.out, kSameFile) << first << " " << second;
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(readBytes(in), content);
+    }
+  }
+}
+
+TEST_F(CliTest, CodeOutsideTheTableStopsDecoding) {
+  struct Row {
+    std::string list;
+    std::string text;
+  };
+  const Row rows[] = {
+      {"27 28 256 29", "ab"},
+      {"27 -1 28", "a"},
+      {"27 4294967323", "a"},  // would be 27 if it wrapped around 2^32
+      {"27 18446744073709551643 28", "a"},
+      {"-2147483649", ""},
+      {"27 99999999999999999999999999999999999999999", "a"},
+      {"+0 -0 0255 256", std::string("\r\n\r\n", 4) + '\0'},
+      {"27 2147483647", "a"},
+      {"27 -2147483648", "a"},
+      {"27 9223372036854775808", "a"},
+  };
+  for (const Row& row : rows) {
+    const std::string in = input("=+ " + row.list);
+    const ToolRun alone = run({in});
+    EXPECT_EQ(alone.out, row.text + kOutOfRange) << row.list;
+    EXPECT_EQ(alone.status, 1) << row.list;
+
+    const std::string out = scratch.file("out.txt");
+    const ToolRun withFile = run({in, out});
+    EXPECT_EQ(withFile.out, row.text + kOutOfRange + closing(out)) << row.list;
+    EXPECT_EQ(readBytes(out), row.text) << row.list;
+    EXPECT_EQ(withFile.status, 1) << row.list;
+  }
+}
+
+TEST_F(CliTest, LongNamesAreUsedWhole) {
+  // Each folder name stays under the usual 255-byte limit; the whole name is
+  // well past 300 characters.
+  fs::path folder = scratch.path();
+  for (int i = 0; i < 3; ++i) folder /= std::string(120, static_cast<char>('a' + i));
+  fs::create_directories(folder);
+  const std::string in = (folder / (std::string(100, 'i') + ".ost")).string();
+  const std::string out =
+      (folder / (std::string(100, 'o') + " with spaces.txt")).string();
+  writeBytes(in, "=+ 27");
+  ASSERT_GT(out.size(), 300u);
+
+  const ToolRun result = run({in, out});
+  EXPECT_EQ(result.out, "a" + closing(out));
+  EXPECT_EQ(readBytes(out), "a");
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(CliTest, NamesThatLookLikeOptionsAreFiles) {
+  writeBytes(scratch.path() / "-o", "=+ 27");
+  ToolOptions here;
+  here.workingDirectory = scratch.path();
+  const ToolRun result = run({"-o", "--help"}, here);
+  EXPECT_EQ(result.out, "a" + closing("--help"));
+  EXPECT_EQ(readBytes(scratch.path() / "--help"), "a");
+}
+
+}  // namespace
+}  // namespace quarvend

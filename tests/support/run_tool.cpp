@@ -41,12 +41,15 @@ ScratchFolder::~ScratchFolder() {
   fs::remove_all(path_, ignored);
 }
 
+std::string toolPath() { return QUARVEND_BINARY; }
+
 ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& options) {
   ScratchFolder capture;
   const std::string outPath = capture.file("stdout");
   const std::string errPath = capture.file("stderr");
 
-  std::vector<std::string> words{QUARVEND_BINARY};
+  std::vector<std::string> words = options.wrapper;
+  words.push_back(toolPath());
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -81,7 +84,7 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
     for (int fd : {out, err, nul, full}) {
       if (fd > 2) close(fd);
     }
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
 

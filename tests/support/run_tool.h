@@ -21,6 +21,7 @@ struct ToolOptions {
   StandardOutput output = StandardOutput::kCaptured;
   bool closeAllStandardStreams = false;    // 0, 1 and 2 closed at start
   std::filesystem::path workingDirectory;  // empty: the test's own
+  std::vector<std::string> wrapper;        // a program that runs the tool, such as strace
 };
 
 struct ToolRun {
@@ -28,6 +29,9 @@ struct ToolRun {
   std::string err;  // bytes written to standard error (when captured)
   int status = -1;  // exit status, or -1 when the tool did not exit normally
 };
+
+// The path of the built tool.
+std::string toolPath();
 
 ToolRun runTool(const std::vector<std::string>& arguments,
                 const ToolOptions& options = {});
