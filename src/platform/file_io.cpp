@@ -32,8 +32,8 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 bool prepareStandardStreams() {
   bool outputOpen = true;
   for (int fd = 0; fd <= 2; ++fd) {
-    // -2 is what the C runtime reports for a stream the process was started
-    // without (a null standard handle); -1 for a descriptor closed since.
+    // A stream the process was started without (a null standard handle)
+    // shows as -1 in msvcrt but as -2 in the Universal C runtime.
     const intptr_t handle = _get_osfhandle(fd);
     if (handle == -1 || handle == -2) {
       if (fd == kStandardOutput) outputOpen = false;
