@@ -32,7 +32,10 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 bool prepareStandardStreams() {
   bool outputOpen = true;
   for (int fd = 0; fd <= 2; ++fd) {
-    if (_get_osfhandle(fd) == -1) {
+    // A stream the process was started without (a null standard handle)
+    // shows as -1 in msvcrt but as -2 in the Universal C runtime.
+    const intptr_t handle = _get_osfhandle(fd);
+    if (handle == -1 || handle == -2) {
       if (fd == kStandardOutput) outputOpen = false;
       const int nul = _wopen(L"NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
       if (nul >= 0 && nul != fd) {
@@ -55,14 +58,49 @@ std::vector<NativeName> commandLine(int, char**) {
   return names;
 }
 
+namespace {
+
+// The code page names are shown in: the console's own when standard output
+// is a console, so that the characters it can show appear as themselves;
+// UTF-8 otherwise, since a file or pipe has no code page of its own and UTF-8
+// loses no name.
+UINT codePageForNames() {
+  const auto out = reinterpret_cast<HANDLE>(_get_osfhandle(kStandardOutput));
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    const UINT console = GetConsoleOutputCP();
+    if (console != 0) return console;
+  }
+  return CP_UTF8;
+}
+
+// The name to open `name` by. Past MAX_PATH characters, counted as an
+// absolute path, only the \\?\ form reaches the file, and that form is taken
+// literally, so it is built from the full path that Windows itself would have
+// made of `name` (separators turned round, "." and ".." resolved).
+NativeName openableName(const NativeName& name) {
+  if (name.rfind(LR"(\\?\)", 0) == 0 || name.rfind(LR"(\\.\)", 0) == 0) return name;
+  const DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (size < MAX_PATH) return name;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return name;
+  full.resize(length);
+  if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
+}
+
+}  // namespace
+
 std::string displayName(const NativeName& name) {
   if (name.empty()) return {};
+  const UINT codePage = codePageForNames();
   const int wide = static_cast<int>(name.size());
   const int size =
-      WideCharToMultiByte(CP_UTF8, 0, name.data(), wide, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, 0, name.data(), wide, nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, name.data(), wide, bytes.data(), size, nullptr,
+    WideCharToMultiByte(codePage, 0, name.data(), wide, bytes.data(), size, nullptr,
                         nullptr);
   }
   return bytes;
@@ -70,8 +108,8 @@ std::string displayName(const NativeName& name) {
 
 int openForReading(const NativeName& name, std::string& reason) {
   int fd = -1;
-  const errno_t error =
-      _wsopen_s(&fd, name.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO, _S_IREAD);
+  const errno_t error = _wsopen_s(&fd, openableName(name).c_str(), _O_RDONLY | _O_BINARY,
+                                  _SH_DENYNO, _S_IREAD);
   if (error != 0) {
     reason = reasonFor(error);
     return -1;
@@ -81,8 +119,9 @@ int openForReading(const NativeName& name, std::string& reason) {
 
 int openForWriting(const NativeName& name, std::string& reason) {
   int fd = -1;
-  const errno_t error = _wsopen_s(&fd, name.c_str(), _O_WRONLY | _O_CREAT | _O_BINARY,
-                                  _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  const errno_t error =
+      _wsopen_s(&fd, openableName(name).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY,
+                _SH_DENYNO, _S_IREAD | _S_IWRITE);
   if (error != 0) {
     reason = reasonFor(error);
     return -1;

@@ -32,15 +32,19 @@ bool prepareStandardStreams();
 // The file names given on the command line, without the program name.
 std::vector<NativeName> commandLine(int argc, char** argv);
 
-// The bytes that show `name` in a message.
+// The bytes that show `name` in a message on standard output: on POSIX the
+// name's own bytes; on Windows the name in the console's output code page when
+// standard output is a console (characters it lacks become '?'), else UTF-8.
 std::string displayName(const NativeName& name);
 
 // Opens an existing file for reading, in binary mode. Folders are refused.
+// On Windows, names of any length are opened, however long their full path.
 // Returns the descriptor, or -1 with the system's reason in `reason`.
 int openForReading(const NativeName& name, std::string& reason);
 
 // Opens `name` for writing in binary mode, creating it when it is missing but
-// leaving an existing file's content alone (see emptyFile). Returns the
+// leaving an existing file's content alone (see emptyFile). Takes names of any
+// length, as openForReading does. Returns the
 // descriptor, or -1 with the system's reason in `reason`.
 int openForWriting(const NativeName& name, std::string& reason);
 

@@ -1,8 +1,14 @@
 #include "support/run_tool.h"
 
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
@@ -28,10 +34,22 @@ void writeBytes(const fs::path& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+namespace {
+
+unsigned long processId() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(getpid());
+#endif
+}
+
+}  // namespace
+
 ScratchFolder::ScratchFolder() {
   std::random_device seed;
   path_ = fs::temp_directory_path() /
-          ("quarvend-test-" + std::to_string(getpid()) + "-" + std::to_string(seed()));
+          ("quarvend-test-" + std::to_string(processId()) + "-" + std::to_string(seed()));
   fs::create_directories(path_);
 }
 
@@ -40,6 +58,102 @@ ScratchFolder::~ScratchFolder() {
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(path_, ignored);
 }
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring result(static_cast<std::size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, result.data(), wide);
+  return result;
+}
+
+// `word` quoted so that CommandLineToArgvW and the C runtime read it back
+// unchanged: backslashes only need doubling where a quote follows them.
+std::wstring quoted(const std::wstring& word) {
+  std::wstring result = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : word) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    result.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    result += c;
+  }
+  result.append(2 * backslashes, L'\\');
+  return result + L"\"";
+}
+
+// A handle the tool can inherit, to `path` opened with `access`; `disposition`
+// says whether it is created afresh or must already exist.
+HANDLE inheritedFile(const std::wstring& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+// A Windows path: the Unix-style name the build gives would be read relative
+// to whichever drive is current when the tool is started.
+std::string toolPath() {
+  static const std::string path = fs::absolute(QUARVEND_BINARY).string();
+  return path;
+}
+
+ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& options) {
+  ToolRun run;
+  if (options.output == StandardOutput::kFull || !options.wrapper.empty()) {
+    ADD_FAILURE() << "no full device and no wrappers on Windows";
+    return run;
+  }
+  ScratchFolder capture;
+  const fs::path outPath = capture.path() / "stdout";
+  const fs::path errPath = capture.path() / "stderr";
+
+  const std::wstring tool = widen(toolPath());
+  std::wstring commandLine = quoted(tool);
+  for (const std::string& argument : arguments)
+    commandLine += L" " + quoted(widen(argument));
+
+  HANDLE out = inheritedFile(outPath.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = inheritedFile(errPath.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE nul = inheritedFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  // A null handle is how a Windows process finds a standard stream closed.
+  startup.hStdInput = options.closeAllStandardStreams ? nullptr : nul;
+  startup.hStdOutput = options.output == StandardOutput::kClosed ? nullptr : out;
+  startup.hStdError = options.closeAllStandardStreams ? nullptr : err;
+  const std::wstring folder = options.workingDirectory.wstring();
+
+  PROCESS_INFORMATION child{};
+  if (CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                     folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
+    DWORD code = 0;
+    if (WaitForSingleObject(child.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(child.hProcess, &code)) {
+      run.status = static_cast<int>(code);
+    }
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+  }
+  for (HANDLE handle : {out, err, nul}) {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+  run.out = readBytes(outPath);
+  run.err = readBytes(errPath);
+  return run;
+}
+
+#else  // POSIX
 
 std::string toolPath() { return QUARVEND_BINARY; }
 
@@ -97,5 +211,7 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
   run.err = readBytes(errPath);
   return run;
 }
+
+#endif
 
 }  // namespace quarvend::testing

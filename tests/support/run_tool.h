@@ -2,37 +2,48 @@
 // streams captured, replaced or closed, and reports what it did.
 #pragma once
 
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace quarvend::testing {
 
-// The exit status a run reports for -1, as the parent process sees it.
+// The exit status a run reports for -1, as the parent process sees it: POSIX
+// keeps only the low 8 bits, Windows all 32 (0xFFFFFFFF).
+#ifdef _WIN32
+inline constexpr int kFailedCloseStatus = -1;
+#else
 inline constexpr int kFailedCloseStatus = 255;
+#endif
+
+// The status of a run whose tool did not start, or (on POSIX) was killed.
+inline constexpr int kNoExitStatus = INT_MIN;
 
 enum class StandardOutput {
   kCaptured,  // collected for the test
-  kFull,      // the full device: every write fails with "no space"
-  kClosed,    // descriptor 1 is closed when the tool starts
+  kFull,      // the full device: every write fails with "no space" (POSIX only)
+  kClosed,    // descriptor 1 is closed (on Windows: no handle) when the tool starts
 };
 
 struct ToolOptions {
   StandardOutput output = StandardOutput::kCaptured;
   bool closeAllStandardStreams = false;    // 0, 1 and 2 closed at start
   std::filesystem::path workingDirectory;  // empty: the test's own
-  std::vector<std::string> wrapper;        // a program that runs the tool, such as strace
+  std::vector<std::string> wrapper;        // a program that runs the tool (POSIX only)
 };
 
 struct ToolRun {
-  std::string out;  // bytes written to standard output (when captured)
-  std::string err;  // bytes written to standard error (when captured)
-  int status = -1;  // exit status, or -1 when the tool did not exit normally
+  std::string out;             // bytes written to standard output (when captured)
+  std::string err;             // bytes written to standard error (when captured)
+  int status = kNoExitStatus;  // exit status
 };
 
 // The path of the built tool.
 std::string toolPath();
 
+// Runs the tool with `arguments`, which on Windows are taken as UTF-8 and
+// passed on as UTF-16. Standard input is the null device.
 ToolRun runTool(const std::vector<std::string>& arguments,
                 const ToolOptions& options = {});
 
