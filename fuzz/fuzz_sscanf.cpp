@@ -34,7 +34,8 @@ constexpr std::size_t kBlockSizes[8] = {1, 1, 1,  2,
                                         3, 7, 64, DosTextReader::kDefaultBlockSize};
 constexpr std::size_t kReadSizes[8] = {1, 2, 3, 5, 16, 4096, SIZE_MAX, SIZE_MAX};
 
-// Numbers at and just past the edges of int, of 32 and of 64 bits.
+// Numbers at and just past the edges of int and of 64 bits, and some that cut
+// to 32 bits would land in the table (4294967323 and -4294967041 as 27, 255).
 constexpr std::string_view kEdges[] = {
     "2147483647",
     "-2147483648",

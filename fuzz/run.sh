@@ -11,7 +11,9 @@
 #
 # The committed corpus under fuzz/corpus/ is only read: new inputs go to a
 # scratch folder that is thrown away. Crashing inputs and the full log of
-# each target are kept under the build folder, in artifacts/ and logs/.
+# each target are kept under the build folder, in artifacts/ and logs/. To
+# replay one input: <build folder>/fuzz/fuzz_decode FILE. The build folder's
+# ctest also replays every seed corpus.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
