@@ -1,6 +1,7 @@
 #include "decode/code_scanner.h"
 
 #include <bit>
+#include <cstring>
 
 #include "decode/dos_text_reader.h"
 #include "decode/encoded_reader.h"
@@ -60,9 +61,7 @@ static_assert(EncodedReader::isSpace('\t') && EncodedReader::isSpace('\r') &&
                   !EncodedReader::isSpace('\t' - 1) && !EncodedReader::isSpace('\r' + 1),
               "white space below 32 is 9 to 13, as the classifiers assume");
 
-}  // namespace
-
-ChunkClasses classifyPortable(const unsigned char* chunk) {
+ChunkClasses classifyWords(const unsigned char* chunk) {
   ChunkClasses classes{};
   for (std::size_t word = 0; word < kChunkSize / 8; ++word) {
     const std::uint64_t bytes = load64(chunk + 8 * word);
@@ -79,7 +78,7 @@ ChunkClasses classifyPortable(const unsigned char* chunk) {
 }
 
 #if QUARVEND_VECTOR_SCAN
-ChunkClasses classifyVector(const unsigned char* chunk) {
+ChunkClasses classifySse2(const unsigned char* chunk) {
   // SSE2 compares signed bytes only; adding 128 - first maps first..last onto
   // -128 upwards, so one signed compare tests the range.
   const auto rangeTest = [](__m128i bytes, char first, char last) {
@@ -109,6 +108,38 @@ ChunkClasses classifyVector(const unsigned char* chunk) {
 }
 #endif
 
+// How to turn the four bytes loaded at a code's first digit into its value,
+// by the number of digits: keep the digits' low nibbles (mask), then one
+// multiplication sums them, weighted by place, into bits 16 to 23 (multiplier).
+// No partial sum below bit 16 exceeds 99, so nothing carries into those bits;
+// sums above them may spill into bit 24 and up, which are dropped. Three
+// digits can exceed 255, so their value is also checked on the digits
+// themselves: byte-swapped, the masked word compares like the number
+// (largest).
+struct DigitRule {
+  std::uint32_t mask;
+  std::uint32_t multiplier;
+  std::uint32_t largest;
+};
+constexpr DigitRule kDigitRules[4] = {
+    {0, 0, 0},
+    {0x0000000F, 0x00010000, 0xFFFFFFFF},
+    {0x00000F0F, 0x000A0100, 0xFFFFFFFF},
+    {0x000F0F0F, 0x00640A01, 0x02050500},
+};
+
+std::uint32_t byteSwapped(std::uint32_t word) {
+  return word >> 24 | (word >> 8 & 0xFF00) | (word << 8 & 0xFF0000) | word << 24;
+}
+
+}  // namespace
+
+ChunkClasses classifyPortable(const unsigned char* chunk) { return classifyWords(chunk); }
+
+#if QUARVEND_VECTOR_SCAN
+ChunkClasses classifyVector(const unsigned char* chunk) { return classifySse2(chunk); }
+#endif
+
 ScanResult scanCodes(const unsigned char* raw, std::size_t size,
                      const CodeOutputTable& outputs, unsigned char* out,
                      std::size_t codeRoom) {
@@ -118,47 +149,40 @@ ScanResult scanCodes(const unsigned char* raw, std::size_t size,
   while (size - at >= kScanReadAhead && codeRoom - result.codes >= kMaxCodesPerChunk) {
     const unsigned char* const chunk = raw + at;
 #if QUARVEND_VECTOR_SCAN
-    const ChunkClasses classes = classifyVector(chunk);
+    const ChunkClasses classes = classifySse2(chunk);
 #else
-    const ChunkClasses classes = classifyPortable(chunk);
+    const ChunkClasses classes = classifyWords(chunk);
 #endif
     const std::uint64_t digits = classes.digit;
     // The byte before the chunk is never a digit (see the contract), so a
     // digit at bit 0 starts a code.
     std::uint64_t starts = digits & ~(digits << 1);
-    std::uint64_t ends = ~digits & (digits << 1);
+    const std::uint64_t ends = ~digits & (digits << 1);
     // Where this chunk stops being plain: any byte that is neither digit nor
-    // white space, and any carriage return right after a digit that is not
-    // followed by a line feed in this chunk; dropping that one could join two
-    // digit runs into one code.
+    // white space; any carriage return right after a digit that is not
+    // followed by a line feed in this chunk, as dropping it could join two
+    // digit runs into one code; and the fourth digit of every run, as codes
+    // of four or more digits are left to nextCode.
     const std::uint64_t joiningReturns =
         classes.carriageReturn & (digits << 1) & ~(classes.lineFeed >> 1);
-    const std::uint64_t stops = ~(digits | classes.space) | joiningReturns;
-    // Only codes whose ending byte lies before the first stop are decoded.
+    const std::uint64_t fourthDigits = digits & (digits << 1) & (digits << 2) & (digits << 3);
+    const std::uint64_t stops = ~(digits | classes.space) | joiningReturns | fourthDigits;
+    // Only codes whose ending byte lies before the first stop are decoded;
+    // they have one to three digits.
     std::uint64_t safeEnds = ends & ((stops & (~stops + 1)) - 1);
 
     while (safeEnds != 0) {
       const int start = lowestBit(starts);
-      const int length = lowestBit(safeEnds) - start;
-      if (length > 3) {
+      const DigitRule& rule = kDigitRules[lowestBit(safeEnds) - start];
+      const std::uint32_t digitValues = load32(chunk + start) & rule.mask;
+      if (byteSwapped(digitValues) > rule.largest) {
         result.consumed = at + static_cast<std::size_t>(start);
         result.written = static_cast<std::size_t>(out - outStart);
         return result;
       }
-      // The digits, most significant first, moved to the top of three
-      // lanes with zeros in front: "7" -> 0 0 7, "42" -> 0 4 2.
-      const std::uint32_t lanes =
-          (load32(chunk + start) << (8 * (3 - length))) & 0x000F0F0Fu;
-      const std::uint32_t value =
-          (lanes & 0xFF) * 100 + ((lanes >> 8) & 0xFF) * 10 + (lanes >> 16);
-      if (value >= outputs.size()) {
-        result.consumed = at + static_cast<std::size_t>(start);
-        result.written = static_cast<std::size_t>(out - outStart);
-        return result;
-      }
+      const std::uint32_t value = (digitValues * rule.multiplier) >> 16 & 0xFF;
       const CodeOutput& output = outputs[value];
-      out[0] = output.bytes[0];
-      out[1] = output.bytes[1];
+      std::memcpy(out, output.bytes, sizeof output.bytes);
       out += output.size;
       ++result.codes;
       starts &= starts - 1;
