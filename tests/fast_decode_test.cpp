@@ -207,28 +207,53 @@ TEST(FastDecode, HandsOverAtBlockBoundaries) {
   }
 }
 
-// The portable classifier against the byte-by-byte definitions, and the vector
-// one against the portable one, with every byte value at every position.
-TEST(FastDecode, ClassifiersAgreeWithByteRules) {
+// What the byte rules say about a chunk, for checking both chunk finders.
+void expectMatchesByteRules(const unsigned char* chunk, const ChunkCodes& codes) {
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < kChunkSize; ++i) {
+    const int byte = chunk[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    ASSERT_EQ((codes.classes.digit & bit) != 0, EncodedReader::isDigit(byte)) << byte;
+    ASSERT_EQ((codes.classes.space & bit) != 0, EncodedReader::isSpace(byte)) << byte;
+    ASSERT_EQ((codes.classes.carriageReturn & bit) != 0, byte == '\r') << byte;
+    ASSERT_EQ((codes.classes.lineFeed & bit) != 0, byte == '\n') << byte;
+    if (!EncodedReader::isDigit(byte)) {
+      if (i > runStart && i - runStart <= 3) {
+        const std::string digits(chunk + runStart, chunk + i);
+        const int value = std::stoi(digits);
+        ASSERT_EQ((codes.largeEnds & bit) != 0, value > 255) << digits;
+        if (value <= 255) {
+          ASSERT_EQ(codes.values[i], value) << digits;
+        }
+      }
+      runStart = i + 1;
+    }
+  }
+}
+
+// Both chunk finders against the byte rules, on chunks dense with short digit
+// runs and with every byte value at every position.
+TEST(FastDecode, ChunkFindersFollowByteRules) {
   std::mt19937 rng(7);
+  const std::string common = "0123456789 \r\n\t";
   for (int value = 0; value < 256; ++value) {
     for (std::size_t position = 0; position < kChunkSize; ++position) {
-      unsigned char chunk[kChunkSize];
-      for (unsigned char& byte : chunk) byte = static_cast<unsigned char>(rng());
-      chunk[position] = static_cast<unsigned char>(value);
-      const ChunkClasses portable = classifyPortable(chunk);
-      const std::uint64_t bit = std::uint64_t{1} << position;
-      ASSERT_EQ((portable.digit & bit) != 0, EncodedReader::isDigit(value)) << value;
-      ASSERT_EQ((portable.space & bit) != 0, EncodedReader::isSpace(value)) << value;
-      ASSERT_EQ((portable.carriageReturn & bit) != 0, value == '\r') << value;
-      ASSERT_EQ((portable.lineFeed & bit) != 0, value == '\n') << value;
+      unsigned char chunk[1 + kScanReadAhead];
+      chunk[0] = ' ';  // the byte before a chunk is never a digit
+      for (std::size_t i = 1; i < sizeof chunk; ++i) {
+        chunk[i] = rng() % 4 == 0
+                       ? static_cast<unsigned char>(rng())
+                       : static_cast<unsigned char>(common[rng() % common.size()]);
+      }
+      chunk[1 + position] = static_cast<unsigned char>(value);
+      ChunkCodes codes;
+      findCodesPortable(chunk + 1, codes);
+      expectMatchesByteRules(chunk + 1, codes);
 #if QUARVEND_VECTOR_SCAN
-      const ChunkClasses vector = classifyVector(chunk);
-      ASSERT_EQ(vector.digit, portable.digit) << value;
-      ASSERT_EQ(vector.space, portable.space) << value;
-      ASSERT_EQ(vector.carriageReturn, portable.carriageReturn) << value;
-      ASSERT_EQ(vector.lineFeed, portable.lineFeed) << value;
+      findCodesVector(chunk + 1, codes);
+      expectMatchesByteRules(chunk + 1, codes);
 #endif
+      if (HasFatalFailure()) return;
     }
   }
 }

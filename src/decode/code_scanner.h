@@ -54,12 +54,23 @@ struct ChunkClasses {
   std::uint64_t lineFeed;        // 10
 };
 
-// Classifies chunk[0..63] with word-sized arithmetic; builds everywhere.
-ChunkClasses classifyPortable(const unsigned char* chunk);
+// A chunk's classes and the values of the codes that end in it. For a run of
+// one to three digits whose last digit is byte i, values[i + 1] is the low
+// byte of its value, and bit i + 1 of largeEnds is set when the value exceeds
+// 255. Entries for longer runs, and for bytes that end no run, mean nothing.
+struct ChunkCodes {
+  ChunkClasses classes;
+  std::uint64_t largeEnds;
+  unsigned char values[kChunkSize + 16];
+};
+
+// Fills `codes` for chunk[0..kScanReadAhead), whose byte before is no digit,
+// with word-sized arithmetic; builds everywhere.
+void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes);
 
 #if QUARVEND_VECTOR_SCAN
-// The same as classifyPortable, with SSE2.
-ChunkClasses classifyVector(const unsigned char* chunk);
+// The same as findCodesPortable, with SSE2.
+void findCodesVector(const unsigned char* chunk, ChunkCodes& codes);
 #endif
 
 struct ScanResult {
