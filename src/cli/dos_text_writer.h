@@ -23,17 +23,46 @@ class DosTextWriter {
   // Writes to `sink`, which must outlive the writer. `bufferSize` is at least 2.
   explicit DosTextWriter(ByteSink& sink, std::size_t bufferSize = kDefaultBufferSize);
 
-  // Writes one byte by the rule above. A failure is remembered, not reported.
+  // The most bytes one byte can turn into on disk.
+  static constexpr std::size_t kMaxFormSize = 2;
+
+  // Stores the on-disk form of `byte` in form[0] and, when it has two bytes,
+  // form[1], and returns its length (1 or 2). form[1] is written either way, so
+  // that callers may copy both bytes unconditionally. This is the only place
+  // that knows the line-feed rule; put and every bulk caller go through it.
+  static constexpr std::size_t onDiskForm(unsigned char byte, unsigned char form[2]) {
+    const bool lineFeed = byte == kLineFeed;
+    form[0] = lineFeed ? kCarriageReturn : byte;
+    form[1] = byte;
+    return lineFeed ? 2 : 1;
+  }
+
+  // Writes one byte by the rule above. The buffer is flushed first whenever
+  // fewer than kMaxFormSize bytes are free. A failure is remembered, not
+  // reported.
   void put(unsigned char byte) {
-    if (capacity_ - used_ < 2) flush();
-    if (byte == kLineFeed) buffer_[used_++] = kCarriageReturn;
-    buffer_[used_++] = byte;
+    if (capacity_ - used_ < kMaxFormSize) flush();
+    used_ += onDiskForm(byte, &buffer_[used_]);
   }
 
   // Writes every byte of `text` through put.
   void write(std::string_view text) {
     for (char byte : text) put(static_cast<unsigned char>(byte));
   }
+
+  // Bulk writing, for a caller that stores on-disk forms (see onDiskForm)
+  // straight into the buffer: room() bytes are free at freeSpace(), and
+  // commit(count) adds the first `count` of them to the buffered output
+  // (count <= room()). Neither flushes, so a caller that wants the flushes to
+  // fall where put would make them stores forms only while at least
+  // kMaxFormSize bytes are free at the start of each one.
+  std::size_t room() const { return capacity_ - used_; }
+  unsigned char* freeSpace() { return buffer_.get() + used_; }
+  void commit(std::size_t count) { used_ += count; }
+
+  // Appends bytes that are already in on-disk form, flushing whenever the
+  // buffer fills up.
+  void putOnDisk(const unsigned char* bytes, std::size_t size);
 
   // Hands the buffered bytes to the sink. Returns false when this or any
   // earlier hand-over failed.

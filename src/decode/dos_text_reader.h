@@ -39,6 +39,14 @@ class DosTextReader {
     return kEnd;
   }
 
+  // The unread bytes of the current block exactly as the source gave them,
+  // before the carriage-return and Ctrl-Z rules: for a bulk scanner that
+  // applies those rules itself. Empty once the input has ended. skipRaw(count)
+  // marks the first `count` of them (count <= their number) as read.
+  const unsigned char* rawBegin() const { return block_.get() + next_; }
+  std::size_t rawSize() const { return limit_ - next_; }
+  void skipRaw(std::size_t count) { next_ += count; }
+
   // Closes the source. Returns 0, or -1 when the close failed.
   int close();
 

@@ -5,9 +5,6 @@
 namespace quarvend {
 namespace {
 
-bool isSpace(int byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
-bool isDigit(int byte) { return byte >= '0' && byte <= '9'; }
-
 // Magnitudes stop growing here: one past the largest positive 32-bit value is
 // enough to tell every out-of-range code apart from an in-range one, and lets
 // the most negative 32-bit value come out exactly.

@@ -1,0 +1,262 @@
+// decodeAll against the plain code-by-code loop it replaced: same bytes to
+// each sink in the same writes, same way of ending, same reader state after.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cli/decode_loop.h"
+#include "cli/dos_text_writer.h"
+#include "decode/code_scanner.h"
+#include "decode/encoded_reader.h"
+#include "decode/symbol_table.h"
+
+namespace quarvend {
+namespace {
+
+// Serves a string in reads of at most `maxRead` bytes; with `failAt` set, the
+// read that reaches that offset fails instead.
+class StringSource final : public ByteSource {
+ public:
+  StringSource(std::string data, std::size_t maxRead, std::size_t failAt)
+      : data_(std::move(data)), maxRead_(maxRead), failAt_(failAt) {}
+  std::ptrdiff_t read(unsigned char* buffer, std::size_t size) override {
+    const std::size_t count = std::min({size, maxRead_, data_.size() - at_});
+    if (at_ + count > failAt_) return -1;
+    std::copy_n(data_.data() + at_, count, buffer);
+    at_ += count;
+    return static_cast<std::ptrdiff_t>(count);
+  }
+  bool close() override { return true; }
+
+ private:
+  std::string data_;
+  std::size_t maxRead_;
+  std::size_t failAt_;
+  std::size_t at_ = 0;
+};
+
+// Logs every write, tagged with the sink's name, so that both the bytes and
+// the order of flushes across the two sinks can be compared.
+class LoggingSink final : public ByteSink {
+ public:
+  LoggingSink(char name, std::string& log) : name_(name), log_(log) {}
+  bool write(const unsigned char* data, std::size_t size) override {
+    log_ += '<';
+    log_ += name_;
+    log_.append(reinterpret_cast<const char*>(data), size);
+    log_ += '>';
+    return true;
+  }
+  bool close() override { return true; }
+
+ private:
+  char name_;
+  std::string& log_;
+};
+
+// The decode loop as it was before the scanner: one nextCode per byte.
+DecodeEnd decodePlain(EncodedReader& reader, const SymbolTable& table,
+                      DosTextWriter* file, DosTextWriter& console) {
+  std::int32_t code;
+  while (reader.nextCode(code)) {
+    if (code < 0 || code >= SymbolTable::kSize) return DecodeEnd::kCodeOutOfRange;
+    const unsigned char byte = table.byteFor(code);
+    if (file != nullptr) file->put(byte);
+    console.put(byte);
+  }
+  return DecodeEnd::kEndOfList;
+}
+
+struct RunSetup {
+  std::size_t blockSize = DosTextReader::kDefaultBlockSize;
+  std::size_t maxRead = SIZE_MAX;
+  std::size_t failAt = SIZE_MAX;
+  std::size_t fileBuffer = DosTextWriter::kDefaultBufferSize;  // 0: no output file
+  std::size_t consoleBuffer = DosTextWriter::kDefaultBufferSize;
+};
+
+// Everything a run shows: the marker, how decoding ended, the writes, and what
+// the reader still yields afterwards (codes and marker searches in turn, which
+// walks through the rest of the input).
+std::string run(const std::string& input, const RunSetup& setup, bool plain) {
+  SymbolTable table;
+  table.build();
+  StringSource source(input, setup.maxRead, setup.failAt);
+  EncodedReader reader(source, setup.blockSize);
+  std::string log;
+  LoggingSink consoleSink('c', log);
+  LoggingSink fileSink('f', log);
+  DosTextWriter console(consoleSink, setup.consoleBuffer);
+  std::unique_ptr<DosTextWriter> file;
+  if (setup.fileBuffer != 0)
+    file = std::make_unique<DosTextWriter>(fileSink, setup.fileBuffer);
+
+  if (!reader.findStartMarker()) return "no marker";
+  const DecodeEnd end = plain ? decodePlain(reader, table, file.get(), console)
+                              : decodeAll(reader, table, file.get(), console);
+  if (file) file->flush();
+  console.flush();
+  log += end == DecodeEnd::kEndOfList ? "|end" : "|range";
+  for (int round = 0; round < 16; ++round) {
+    std::int32_t code;
+    while (reader.nextCode(code)) log += ' ' + std::to_string(code);
+    log += reader.findStartMarker() ? "|M" : "|m";
+  }
+  return log;
+}
+
+// Random ostrevic-like text: mostly what the scanner takes, with every rule it
+// leaves to nextCode mixed in at random places.
+std::string randomInput(std::mt19937& rng) {
+  const auto pick = [&rng](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+  };
+  static const std::vector<std::string> kSpaces = {" ",  " ",  " ",  "\r\n", "\n",
+                                                   "\t", "\v", "\f", "  ",   "\r"};
+  static const std::vector<std::string> kOddCodes = {
+      "+7",         "-0",         "-1",  "+-5",   "+ 5",
+      "-",          "0065",       "256", "999",   "1000",
+      "0255",       "4294967296", "+",   "2\r55", "12\r\r3",
+      "\x1a",       "x",          "=+",  "\x80",  "9999999999999999999999",
+      "-2147483649"};
+  std::string text;
+  for (std::size_t n = pick(6); n > 0; --n)
+    text += static_cast<char>("ab=+ \r\n7"[pick(8)]);
+  if (pick(20) != 0) text += pick(10) == 0 ? "=x" : "=+";
+  const std::size_t codes = pick(4) == 0 ? pick(40) : 100 + pick(900);
+  const std::size_t oddOneIn = 1 + pick(3) * 150;  // often none at all
+  for (std::size_t i = 0; i < codes; ++i) {
+    if (pick(30) == 0) {
+      text.append(1 + pick(80), " \n\t"[pick(3)]);
+    } else {
+      text += kSpaces[pick(kSpaces.size())];
+    }
+    if (pick(oddOneIn) == 0) {
+      text += kOddCodes[pick(kOddCodes.size())];
+    } else {
+      std::string digits = std::to_string(pick(256));
+      if (pick(20) == 0)
+        digits.insert(0, 3 - std::min<std::size_t>(digits.size(), 3), '0');
+      text += digits;
+    }
+  }
+  // Carriage returns anywhere, now and then.
+  for (std::size_t n = pick(3) == 0 ? pick(8) : 0; n > 0; --n) {
+    text.insert(pick(text.size() + 1), 1, '\r');
+  }
+  if (pick(4) == 0)
+    text += static_cast<char>(
+        "\x1a"
+        "a+5"[pick(4)]);
+  return text;
+}
+
+TEST(FastDecode, MatchesPlainLoopOnRandomInputsAtEveryBlockSize) {
+  std::mt19937 rng(20260608);
+  const std::vector<std::size_t> blockSizes = {
+      1, 2, 3, 7, 16, 64, 67, 68, 69, 100, 131, 257, DosTextReader::kDefaultBlockSize};
+  const std::vector<std::size_t> bufferSizes = {
+      2, 3, 65, 66, 67, 200, 1000, DosTextWriter::kDefaultBufferSize};
+  for (int i = 0; i < 1500; ++i) {
+    const std::string input = randomInput(rng);
+    RunSetup setup;
+    setup.fileBuffer = rng() % 3 == 0 ? 0 : bufferSizes[rng() % bufferSizes.size()];
+    setup.consoleBuffer = bufferSizes[rng() % bufferSizes.size()];
+    if (rng() % 4 == 0) setup.maxRead = 1 + rng() % 100;
+    if (rng() % 20 == 0) setup.failAt = rng() % (input.size() + 1);
+    for (std::size_t blockSize : blockSizes) {
+      // Where a failing read cuts the input depends on the block size.
+      setup.blockSize = blockSize;
+      ASSERT_EQ(run(input, setup, false), run(input, setup, true))
+          << "case " << i << ", block size " << blockSize << ", input \"" << input << '"';
+    }
+  }
+}
+
+// The hand-over between scanner and nextCode happens at block ends and in
+// front of every code the scanner leaves alone. Each odd code is put at every
+// offset around the first block boundary, behind enough plain codes for the
+// scanner to be running when it gets there.
+TEST(FastDecode, HandsOverAtBlockBoundaries) {
+  const std::vector<std::string> oddCodes = {
+      "12\r\n34", "12\r34", "12\r\r3", "12\r 3", "+5",  "-5",  "+-5", "1234", "0065",
+      "256",      "\x1a",   "5\x1a",   "x",      "5 +", "7\r", "\r7", "255",  "0"};
+  for (const std::string& odd : oddCodes) {
+    for (std::size_t offset = 0; offset < 90; ++offset) {
+      std::string input = "=+";
+      while (input.size() + 3 <= 60 + offset) input += " 17";
+      input.resize(60 + offset, ' ');
+      input += ' ' + odd + " 3 200 1 \r\n 4";
+      for (int i = 0; i < 40; ++i) input += " 65";
+      RunSetup setup;
+      setup.fileBuffer = 300;
+      const std::string expected = run(input, setup, true);
+      for (std::size_t blockSize :
+           {std::size_t{100}, std::size_t{128}, std::size_t{131}}) {
+        setup.blockSize = blockSize;
+        ASSERT_EQ(run(input, setup, false), expected)
+            << "odd code \"" << odd << "\" at " << offset << ", block size " << blockSize;
+      }
+    }
+  }
+}
+
+// What the byte rules say about a chunk, for checking both chunk finders.
+void expectMatchesByteRules(const unsigned char* chunk, const ChunkCodes& codes) {
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < kChunkSize; ++i) {
+    const int byte = chunk[i];
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    ASSERT_EQ((codes.classes.digit & bit) != 0, EncodedReader::isDigit(byte)) << byte;
+    ASSERT_EQ((codes.classes.space & bit) != 0, EncodedReader::isSpace(byte)) << byte;
+    ASSERT_EQ((codes.classes.carriageReturn & bit) != 0, byte == '\r') << byte;
+    ASSERT_EQ((codes.classes.lineFeed & bit) != 0, byte == '\n') << byte;
+    if (!EncodedReader::isDigit(byte)) {
+      if (i > runStart && i - runStart <= 3) {
+        const std::string digits(chunk + runStart, chunk + i);
+        const int value = std::stoi(digits);
+        ASSERT_EQ((codes.largeEnds & bit) != 0, value > 255) << digits;
+        if (value <= 255) {
+          ASSERT_EQ(codes.values[i], value) << digits;
+        }
+      }
+      runStart = i + 1;
+    }
+  }
+}
+
+// Both chunk finders against the byte rules, on chunks dense with short digit
+// runs and with every byte value at every position.
+TEST(FastDecode, ChunkFindersFollowByteRules) {
+  std::mt19937 rng(7);
+  const std::string common = "0123456789 \r\n\t";
+  for (int value = 0; value < 256; ++value) {
+    for (std::size_t position = 0; position < kChunkSize; ++position) {
+      unsigned char chunk[1 + kScanReadAhead];
+      chunk[0] = ' ';  // the byte before a chunk is never a digit
+      for (std::size_t i = 1; i < sizeof chunk; ++i) {
+        chunk[i] = rng() % 4 == 0
+                       ? static_cast<unsigned char>(rng())
+                       : static_cast<unsigned char>(common[rng() % common.size()]);
+      }
+      chunk[1 + position] = static_cast<unsigned char>(value);
+      ChunkCodes codes;
+      findCodesPortable(chunk + 1, codes);
+      expectMatchesByteRules(chunk + 1, codes);
+#if QUARVEND_VECTOR_SCAN
+      findCodesVector(chunk + 1, codes);
+      expectMatchesByteRules(chunk + 1, codes);
+#endif
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarvend
