@@ -16,21 +16,10 @@ namespace quarvend {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::kFailedCloseStatus;
-using testing::readBytes;
-using testing::runTool;
-using testing::ScratchFolder;
-using testing::StandardOutput;
-using testing::ToolOptions;
-using testing::ToolRun;
-using testing::writeBytes;
+using namespace quarvend::testing;
 
 const char kEncoded[] = "=+ 27 0 28 0 29";
 const char kText[] = "a\r\nb\r\nc";
-
-std::string closing(const std::string& name) {
-  return "\r\nYour 'quarvended' (decoded) text is in " + name + "\r\n";
-}
 
 bool haveStrace() {
 #ifdef _WIN32
@@ -62,7 +51,7 @@ class CliFaultTest : public ::testing::Test {
 TEST_F(CliFaultTest, OutputFileOnAFullDisk) {
   if (!haveFullDevice()) GTEST_SKIP() << "needs /dev/full";
   const ToolRun result = runTool({in, "/dev/full"});
-  EXPECT_EQ(result.out, kText + closing("/dev/full"));
+  EXPECT_EQ(result.out, kText + closingMessage("/dev/full"));
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, kFailedCloseStatus);
 }
@@ -141,7 +130,7 @@ TEST_F(CliFaultTest, InjectedWriteFaults) {
     EXPECT_EQ(result.status, row.status) << row.name;
     EXPECT_EQ(result.err, "") << row.name;
     if (row.status == 0) {
-      EXPECT_EQ(result.out, kText + (row.withFile ? closing(out) : std::string()))
+      EXPECT_EQ(result.out, kText + (row.withFile ? closingMessage(out) : std::string()))
           << row.name;
       if (row.withFile) EXPECT_EQ(readBytes(out), kText) << row.name;
     }

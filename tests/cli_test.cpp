@@ -18,14 +18,7 @@ namespace quarvend {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::kFailedCloseStatus;
-using testing::readBytes;
-using testing::runTool;
-using testing::ScratchFolder;
-using testing::StandardOutput;
-using testing::ToolOptions;
-using testing::ToolRun;
-using testing::writeBytes;
+using namespace quarvend::testing;
 
 const std::string kBannerAndUsage =
     "\r\nquarvend - 4/6/2007 - an 'ostrevic trellimator'\r\n"
@@ -48,10 +41,6 @@ const std::string kFolderReason = "Is a directory";
 std::string utf8(const fs::path& path) {
   const std::u8string bytes = path.u8string();
   return std::string(bytes.begin(), bytes.end());
-}
-
-std::string closing(const std::string& name) {
-  return "\r\nYour 'quarvended' (decoded) text is in " + name + "\r\n";
 }
 
 class CliTest : public ::testing::Test {
@@ -94,7 +83,7 @@ TEST_F(CliTest, CommandLineRows) {
   EXPECT_FALSE(fs::exists(third));
 
   const ToolRun two = run({in, out});
-  EXPECT_EQ(two.out, "abc" + closing(out));
+  EXPECT_EQ(two.out, "abc" + closingMessage(out));
   EXPECT_EQ(two.status, 0);
   EXPECT_EQ(readBytes(out), "abc");
 }
@@ -118,7 +107,7 @@ TEST_F(CliTest, DecodedTextInBothPlaces) {
     const std::string in = input(row.content);
     const std::string out = scratch.file("out.txt");
     const ToolRun result = run({in, out});
-    EXPECT_EQ(result.out, row.text + closing(out)) << row.name;
+    EXPECT_EQ(result.out, row.text + closingMessage(out)) << row.name;
     EXPECT_EQ(readBytes(out), row.text) << row.name;
     EXPECT_EQ(result.status, 0) << row.name;
   }
@@ -241,7 +230,7 @@ TEST_F(CliTest, CodeOutsideTheTableStopsDecoding) {
 
     const std::string out = scratch.file("out.txt");
     const ToolRun withFile = run({in, out});
-    EXPECT_EQ(withFile.out, row.text + kOutOfRange + closing(out)) << row.list;
+    EXPECT_EQ(withFile.out, row.text + kOutOfRange + closingMessage(out)) << row.list;
     EXPECT_EQ(readBytes(out), row.text) << row.list;
     EXPECT_EQ(withFile.status, 1) << row.list;
   }
@@ -260,7 +249,7 @@ TEST_F(CliTest, LongNamesAreUsedWhole) {
   ASSERT_GT(out.size(), 300u);
 
   const ToolRun result = run({in, out});
-  EXPECT_EQ(result.out, "a" + closing(out));
+  EXPECT_EQ(result.out, "a" + closingMessage(out));
   EXPECT_EQ(readBytes(out), "a");
   EXPECT_EQ(result.status, 0);
 }
@@ -275,7 +264,7 @@ TEST_F(CliTest, NonAsciiNamesAreUsedWhole) {
   writeBytes(in, "=+ 27");
 
   const ToolRun result = run({utf8(in), utf8(out)});
-  EXPECT_EQ(result.out, "a" + closing(utf8(out)));
+  EXPECT_EQ(result.out, "a" + closingMessage(utf8(out)));
   EXPECT_EQ(readBytes(out), "a");
   EXPECT_EQ(result.status, 0);
 
@@ -289,7 +278,7 @@ TEST_F(CliTest, NamesThatLookLikeOptionsAreFiles) {
   ToolOptions here;
   here.workingDirectory = scratch.path();
   const ToolRun result = run({"-o", "--help"}, here);
-  EXPECT_EQ(result.out, "a" + closing("--help"));
+  EXPECT_EQ(result.out, "a" + closingMessage("--help"));
   EXPECT_EQ(readBytes(scratch.path() / "--help"), "a");
 }
 

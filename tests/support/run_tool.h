@@ -62,6 +62,12 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
+// The tool's closing line for an output file named `name`, as it reaches
+// standard output.
+inline std::string closingMessage(const std::string& name) {
+  return "\r\nYour 'quarvended' (decoded) text is in " + name + "\r\n";
+}
+
 std::string readBytes(const std::filesystem::path& path);
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 
