@@ -42,7 +42,14 @@ class DosTextWriter {
   // reported.
   void put(unsigned char byte) {
     if (capacity_ - used_ < kMaxFormSize) flush();
-    used_ += onDiskForm(byte, &buffer_[used_]);
+    // A predicted branch on the (rare) two-byte form keeps the next byte's
+    // position from waiting on this byte's value.
+    if (const std::size_t size = onDiskForm(byte, &buffer_[used_]); size == 1)
+        [[likely]] {
+      ++used_;
+    } else {
+      used_ += size;
+    }
   }
 
   // Writes every byte of `text` through put.

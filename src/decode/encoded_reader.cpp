@@ -1,5 +1,6 @@
 #include "decode/encoded_reader.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace quarvend {
@@ -34,10 +35,9 @@ bool EncodedReader::nextCode(std::int32_t& code) {
 
   std::uint64_t magnitude = 0;
   do {
-    if (magnitude < kMagnitudeCap) {
-      magnitude = magnitude * 10 + static_cast<unsigned>(byte - '0');
-      if (magnitude > kMagnitudeCap) magnitude = kMagnitudeCap;
-    }
+    // Cannot overflow: magnitude is at most the cap, far below 2^64 / 10.
+    magnitude =
+        std::min(magnitude * 10 + static_cast<unsigned>(byte - '0'), kMagnitudeCap);
     byte = text_.get();
   } while (isDigit(byte));
   lookahead_ = byte;
