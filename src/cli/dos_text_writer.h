@@ -79,8 +79,6 @@ class DosTextWriter {
   // stream that was already unusable when the run began).
   void markFailed() { failed_ = true; }
 
-  bool failed() const { return failed_; }
-
   // Flushes and closes the sink. Returns -1 when any byte written through this
   // writer failed to reach the sink or the close failed, and 0 otherwise.
   int close();
