@@ -1,25 +1,48 @@
-// The DOS text writer: line feeds become CR LF even on a buffer edge, every
-// other byte passes untouched, and a failure anywhere makes close report -1.
+// The output: line feeds become CR LF even on a buffer edge, every other byte
+// passes untouched, each flush reaches the newest sink first, and a sink's
+// first failure is its last, so that it keeps an exact prefix of the text.
 
 #include "cli/dos_text_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "support/memory_streams.h"
+#include <vector>
 
 namespace quarvend {
 namespace {
 
-using testing::MemorySink;
+// Logs every write tagged with the sink's name; can fail a chosen write or the close.
+class MemorySink final : public ByteSink {
+ public:
+  MemorySink(char name, std::string& log) : name_(name), log_(log) {}
+  bool write(const unsigned char* data, std::size_t size, std::string& reason) override {
+    if (writes++ == failingWrite) {
+      reason = "No space left on device";
+      return false;
+    }
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    log_ += std::string(1, name_) + std::to_string(size) + ' ';
+    return true;
+  }
+  bool close(std::string& reason) override {
+    reason = "Input/output error";
+    return closeSucceeds;
+  }
+
+  std::string bytes;
+  int writes = 0;
+  int failingWrite = -1;
+  bool closeSucceeds = true;
+
+ private:
+  char name_;
+  std::string& log_;
+};
 
 TEST(DosTextWriterTest, WritesDosTextAtEveryBufferSize) {
-  const std::string all = [] {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
-    return bytes;
-  }();
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
   std::string allOnDisk = all;
   allOnDisk.replace(10, 1, "\r\n");
 
@@ -34,52 +57,56 @@ TEST(DosTextWriterTest, WritesDosTextAtEveryBufferSize) {
   };
   for (const Row& row : rows) {
     for (std::size_t size : {2u, 3u, 4u, 5u, 1024u}) {
-      MemorySink sink;
-      DosTextWriter writer(sink, size);
+      std::string log;
+      MemorySink sink('s', log);
+      std::vector<unsigned char> buffer(size);
+      DosTextWriter writer(buffer.data(), size);
+      const std::size_t number = writer.addSink(sink);
       writer.write(row.text);
-      EXPECT_EQ(writer.close(), 0);
+      EXPECT_TRUE(writer.close(number));
       EXPECT_EQ(sink.bytes, row.onDisk) << "buffer " << size;
-      EXPECT_TRUE(sink.closed);
     }
   }
 }
 
-TEST(DosTextWriterTest, HoldsBytesUntilTheBufferFills) {
-  MemorySink sink;
-  DosTextWriter writer(sink, 4);
-  writer.write("abc");
-  EXPECT_EQ(sink.writes(), 0);
-  writer.write("\n");  // CR LF does not fit beside "abc"
-  EXPECT_EQ(sink.bytes, "abc");
-  EXPECT_TRUE(writer.flush());
-  EXPECT_EQ(sink.bytes, "abc\r\n");
-}
-
-TEST(DosTextWriterTest, AnyLostByteMakesCloseFail) {
+TEST(DosTextWriterTest, EachSinkKeepsItsOwnFailure) {
   struct Row {
     const char* name;
-    int failingWrite;
-    bool closeSucceeds;
-    bool startsFailed;
-    int result;
+    int fileFailingWrite;
+    bool fileCloses;
+    int consoleFailingWrite;
+    std::string fileBytes;
+    std::string log;
   };
   const Row rows[] = {
-      {"all well", -1, true, false, 0},
-      {"first block lost", 0, true, false, -1},
-      {"middle block lost", 1, true, false, -1},
-      {"last flush lost", 3, true, false, -1},
-      {"close fails", -1, false, false, -1},
-      {"unusable from the start", -1, true, true, -1},
+      // Room for a CR LF is kept, so the flushes are abc, def, ghi and j.
+      {"all well", -1, true, -1, "abcdefghij", "f3 c3 f3 c3 f3 c3 f1 c1 "},
+      {"file fails first", 0, true, -1, "", "c3 c3 c3 c1 "},
+      {"file fails in the middle", 1, true, -1, "abc", "f3 c3 c3 c3 c1 "},
+      {"file close fails", -1, false, -1, "abcdefghij", "f3 c3 f3 c3 f3 c3 f1 c1 "},
+      {"console fails in the middle", -1, true, 1, "abcdefghij", "f3 c3 f3 f3 f1 "},
   };
   for (const Row& row : rows) {
-    MemorySink sink;
-    sink.failingWrite = row.failingWrite;
-    sink.closeSucceeds = row.closeSucceeds;
-    DosTextWriter writer(sink, 4);
-    if (row.startsFailed) writer.markFailed();
-    writer.write("abcdefghij");  // room for CR LF is kept: abc, def, ghi, j
-    EXPECT_EQ(writer.close(), row.result) << row.name;
-    EXPECT_EQ(sink.writes(), 4) << row.name << ": writing did not go on after a failure";
+    std::string log;
+    MemorySink console('c', log);
+    MemorySink file('f', log);
+    file.failingWrite = row.fileFailingWrite;
+    file.closeSucceeds = row.fileCloses;
+    console.failingWrite = row.consoleFailingWrite;
+    unsigned char buffer[4];
+    DosTextWriter writer(buffer, sizeof buffer);
+    const std::size_t consoleNumber = writer.addSink(console);
+    const std::size_t fileNumber = writer.addSink(file);
+    writer.write("abcdefghij");
+    const bool fileWhole = row.fileFailingWrite < 0 && row.fileCloses;
+    EXPECT_EQ(writer.close(fileNumber), fileWhole) << row.name;
+    EXPECT_EQ(writer.reason(fileNumber), fileWhole        ? ""
+                                         : row.fileCloses ? "No space left on device"
+                                                          : "Input/output error")
+        << row.name;
+    EXPECT_EQ(writer.close(consoleNumber), row.consoleFailingWrite < 0) << row.name;
+    EXPECT_EQ(file.bytes, row.fileBytes) << row.name;
+    EXPECT_EQ(log, row.log) << row.name;
   }
 }
 

@@ -1,122 +1,101 @@
-// The code reader: where the start marker is, which codes a number list
-// yields, where the list ends, and that no code wraps around into range,
-// whatever the block size.
+// The decoder: where the start marker is, which text a number list yields and
+// how the list ends, whether the input comes whole, a byte at a time, or split
+// at any offset, so that every rule is seen to hold across a block edge.
 
 #include "decode/encoded_reader.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
-#include <vector>
 
-#include "support/memory_streams.h"
+#include "support/plain_reading.h"
 
 namespace quarvend {
 namespace {
 
-using testing::MemorySource;
+using End = EncodedReader::End;
+using testing::Decoded;
+using testing::decodeInPieces;
 
-struct MarkerCase {
+struct Row {
   const char* name;
   std::string input;
-  bool found;
+  std::string text;  // in on-disk form
+  End end;
 };
 
-const MarkerCase kMarkerCases[] = {
-    {"empty file", "", false},
-    {"no equals sign", "hello world", false},
-    {"equals sign is the last byte", "lead-in=", false},
-    {"only the marker", "=+", true},
-    {"lead-in before the marker", "any text\r\n=+", true},
-    {"first equals sign decides", "=-=+ 27", false},
-    {"equals then space", "= + 27", false},
-    {"carriage return inside the marker", "=\r+", true},
-    {"ctrl-z in the lead-in", "abc\x1A=+ 27", false},
-    {"ctrl-z between equals and plus", "=\x1A+", false},
-    {"equals twice", "==+", false},
-};
-
-TEST(EncodedReaderTest, FindsTheStartMarker) {
-  for (const MarkerCase& c : kMarkerCases) {
-    for (std::size_t block : {1u, 2u, 3u, 4096u}) {
-      MemorySource source(c.input);
-      EncodedReader reader(source, block);
-      EXPECT_EQ(reader.findStartMarker(), c.found) << c.name << ", block " << block;
-    }
-  }
-}
-
-struct ListCase {
-  const char* name;
-  std::string list;  // what follows the start marker
-  std::vector<std::int32_t> codes;
-};
-
-const ListCase kListCases[] = {
-    {"empty list", "", {}},
-    {"three codes and a line break", " 27 28 29\r\n", {27, 28, 29}},
-    {"every kind of white space", "\t1\n2\v3\f4 \r 5\r\n6   ", {1, 2, 3, 4, 5, 6}},
-    {"no space after the marker", "27", {27}},
-    {"letters end the list", "12abc 13", {12}},
-    {"lone plus", "1 + 2", {1}},
-    {"lone minus at the end", "1 -", {1}},
-    {"sign then space", "1 - 2", {1}},
-    {"two signs", "1 +-2", {1}},
-    {"signs and leading zeros",
-     "007 +7 -0 +0 -3 0000000000000000000027",
-     {7, 7, 0, 0, -3, 27}},
-    {"sign directly after a code", "1+2-3", {1, 2, -3}},
-    {"carriage return joins digits", "1\r2 3", {12, 3}},
-    {"carriage return then line feed separates", "1\r\n2", {1, 2}},
+const Row kRows[] = {
+    {"empty file", "", "", End::kNotOstrevic},
+    {"no equals sign", "hello world", "", End::kNotOstrevic},
+    {"equals sign is the last byte", "lead-in=", "", End::kNotOstrevic},
+    {"only the marker", "=+", "", End::kEndOfList},
+    {"first equals sign decides", "=-=+ 27", "", End::kNotOstrevic},
+    {"equals then space", "= + 27", "", End::kNotOstrevic},
+    {"equals twice", "==+", "", End::kNotOstrevic},
+    {"carriage return inside the marker", "=\r+27", "a", End::kEndOfList},
+    {"ctrl-z in the lead-in", "abc\x1A=+ 27", "", End::kNotOstrevic},
+    {"ctrl-z between equals and plus", "=\x1A+", "", End::kNotOstrevic},
+    {"three codes and a line break", "head\r\n=+ 27 28 29\r\n", "abc", End::kEndOfList},
+    {"every kind of white space", "=+\t27\n28\v29\f30 \r 31\r\n32   ", "abcdef",
+     End::kEndOfList},
+    {"code 0, high bytes and zero bytes", "=+0 96 190 191 255",
+     std::string("\r\n\xA1\xFF\0\0", 6), End::kEndOfList},
+    {"letters end the list", "=+12abc 13", "L", End::kEndOfList},
+    {"lone plus", "=+1 + 2", "A", End::kEndOfList},
+    {"lone minus at the end", "=+1 -", "A", End::kEndOfList},
+    {"two signs", "=+1 +-2", "A", End::kEndOfList},
+    {"signs and leading zeros", "=+007 +7 -0 +0 0000000000000000000027", "GG\r\n\r\na",
+     End::kEndOfList},
+    {"codes need no white space between them", "=+1+2-0", "AB\r\n", End::kEndOfList},
+    {"carriage return joins digits", "=+1\r2 3", "LC", End::kEndOfList},
+    {"carriage return then line feed separates", "=+1\r\n2", "AB", End::kEndOfList},
+    {"carriage return after a sign", "=+-\r0 +\r\r1", "\r\nA", End::kEndOfList},
     {"ctrl-z ends a complete code",
-     "27 28\x1A"
+     "=+27 28\x1A"
      "29",
-     {27, 28}},
+     "ab", End::kEndOfList},
     {"ctrl-z after a sign",
-     "27 -\x1A"
+     "=+27 -\x1A"
      "5",
-     {27}},
-    {"equals sign ends the list", "1 =+ 2", {1}},
-    {"32-bit limits", "2147483647 -2147483648", {INT32_MAX, INT32_MIN}},
-    {"just past the limits", "2147483648 -2147483649", {INT32_MAX, INT32_MIN}},
-    {"past 32 bits does not wrap", "4294967323 -4294967295", {INT32_MAX, INT32_MIN}},
-    {"around the 32-bit limits",
-     "2147483646 -2147483647 +2147483647 -0000002147483648",
-     {INT32_MAX - 1, INT32_MIN + 1, INT32_MAX, INT32_MIN}},
-    {"around 2^63 and 2^64",
-     "9223372036854775807 9223372036854775808 -9223372036854775809 18446744073709551616",
-     {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MAX}},
-    {"past 64 bits does not wrap",
-     "18446744073709551643 1234567890123456789012345678901234567890 7",
-     {INT32_MAX, INT32_MAX, 7}},
+     "a", End::kEndOfList},
+    {"a later marker ends the list", "=+1 =+ 2", "A", End::kEndOfList},
+    {"first code past the table", "=+27 256 28", "a", End::kCodeOutOfRange},
+    {"negative code", "=+27 -1 28", "a", End::kCodeOutOfRange},
+    {"past 32 bits does not wrap into range", "=+27 4294967323", "a",
+     End::kCodeOutOfRange},
+    {"past 64 bits", "=+18446744073709551643", "", End::kCodeOutOfRange},
+    {"leading zeros do not count", "=+0255 00000000000000000256", std::string(1, '\0'),
+     End::kCodeOutOfRange},
+    {"nothing after the list's end is read", "=+27 x 256", "a", End::kEndOfList},
 };
 
-TEST(EncodedReaderTest, ReadsTheNumberList) {
-  for (const ListCase& c : kListCases) {
-    for (std::size_t block : {1u, 2u, 3u, 5u, 4096u}) {
-      MemorySource source("lead-in=+" + c.list);
-      EncodedReader reader(source, block);
-      ASSERT_TRUE(reader.findStartMarker()) << c.name;
-      std::vector<std::int32_t> codes;
-      std::int32_t code = 0;
-      while (codes.size() <= c.codes.size() && reader.nextCode(code))
-        codes.push_back(code);
-      EXPECT_EQ(codes, c.codes) << c.name << ", block " << block;
+TEST(EncodedReaderTest, DecodesWholeByteByByteAndSplitAnywhere) {
+  for (const Row& row : kRows) {
+    const Decoded expected{row.end, row.text};
+    EXPECT_EQ(testing::plainReading(row.input), expected)
+        << row.name << ", plain reading";
+    EXPECT_EQ(decodeInPieces(row.input, {0}), expected) << row.name << ", whole";
+    EXPECT_EQ(decodeInPieces(row.input, {1}), expected) << row.name << ", byte by byte";
+    for (std::size_t split = 1; split < row.input.size(); ++split) {
+      EXPECT_EQ(decodeInPieces(row.input, {split, 0}), expected)
+          << row.name << ", split at " << split;
     }
   }
 }
 
-TEST(EncodedReaderTest, CodeSplitAcrossReadsIsOneCode) {
-  MemorySource source("=+ 12345 6", 1);
-  EncodedReader reader(source, 2);
-  ASSERT_TRUE(reader.findStartMarker());
-  std::int32_t code = 0;
-  ASSERT_TRUE(reader.nextCode(code));
-  EXPECT_EQ(code, 12345);
-  ASSERT_TRUE(reader.nextCode(code));
-  EXPECT_EQ(code, 6);
-  EXPECT_FALSE(reader.nextCode(code));
+TEST(EncodedReaderTest, EndedReaderTakesNoMore) {
+  EncodedReader reader;
+  unsigned char out[EncodedReader::maxOutput(4)];
+  const auto feed = [&](const char* bytes) {
+    return reader.feed(reinterpret_cast<const unsigned char*>(bytes), 4, out);
+  };
+  EXPECT_EQ(feed("=+27"), 0u);
+  EXPECT_EQ(reader.stage(), EncodedReader::Stage::kCode);
+  EXPECT_EQ(feed("\x1A 28"), 1u);
+  EXPECT_TRUE(reader.ended());
+  EXPECT_EQ(feed(" 29 "), 0u);
+  EXPECT_EQ(reader.finish(out), 0u);
+  EXPECT_EQ(reader.end(), End::kEndOfList);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// decodeAll against the plain code-by-code loop it replaced: same bytes to
-// each sink in the same writes, same way of ending, same reader state after.
+// The decoder's bulk scanning against the plain reading of the format, on
+// random inputs fed in random pieces, with every odd code at every offset
+// around a hand-over, and the chunk finders against the byte rules.
 
 #include <gtest/gtest.h>
 
@@ -10,106 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/decode_loop.h"
-#include "cli/dos_text_writer.h"
 #include "decode/code_scanner.h"
 #include "decode/encoded_reader.h"
-#include "decode/symbol_table.h"
+#include "support/plain_reading.h"
 
 namespace quarvend {
 namespace {
-
-// Serves a string in reads of at most `maxRead` bytes; with `failAt` set, the
-// read that reaches that offset fails instead.
-class StringSource final : public ByteSource {
- public:
-  StringSource(std::string data, std::size_t maxRead, std::size_t failAt)
-      : data_(std::move(data)), maxRead_(maxRead), failAt_(failAt) {}
-  std::ptrdiff_t read(unsigned char* buffer, std::size_t size) override {
-    const std::size_t count = std::min({size, maxRead_, data_.size() - at_});
-    if (at_ + count > failAt_) return -1;
-    std::copy_n(data_.data() + at_, count, buffer);
-    at_ += count;
-    return static_cast<std::ptrdiff_t>(count);
-  }
-  bool close() override { return true; }
-
- private:
-  std::string data_;
-  std::size_t maxRead_;
-  std::size_t failAt_;
-  std::size_t at_ = 0;
-};
-
-// Logs every write, tagged with the sink's name, so that both the bytes and
-// the order of flushes across the two sinks can be compared.
-class LoggingSink final : public ByteSink {
- public:
-  LoggingSink(char name, std::string& log) : name_(name), log_(log) {}
-  bool write(const unsigned char* data, std::size_t size) override {
-    log_ += '<';
-    log_ += name_;
-    log_.append(reinterpret_cast<const char*>(data), size);
-    log_ += '>';
-    return true;
-  }
-  bool close() override { return true; }
-
- private:
-  char name_;
-  std::string& log_;
-};
-
-// The decode loop as it was before the scanner: one nextCode per byte.
-DecodeEnd decodePlain(EncodedReader& reader, const SymbolTable& table,
-                      DosTextWriter* file, DosTextWriter& console) {
-  std::int32_t code;
-  while (reader.nextCode(code)) {
-    if (code < 0 || code >= SymbolTable::kSize) return DecodeEnd::kCodeOutOfRange;
-    const unsigned char byte = table.byteFor(code);
-    if (file != nullptr) file->put(byte);
-    console.put(byte);
-  }
-  return DecodeEnd::kEndOfList;
-}
-
-struct RunSetup {
-  std::size_t blockSize = DosTextReader::kDefaultBlockSize;
-  std::size_t maxRead = SIZE_MAX;
-  std::size_t failAt = SIZE_MAX;
-  std::size_t fileBuffer = DosTextWriter::kDefaultBufferSize;  // 0: no output file
-  std::size_t consoleBuffer = DosTextWriter::kDefaultBufferSize;
-};
-
-// Everything a run shows: the marker, how decoding ended, the writes, and what
-// the reader still yields afterwards (codes and marker searches in turn, which
-// walks through the rest of the input).
-std::string run(const std::string& input, const RunSetup& setup, bool plain) {
-  SymbolTable table;
-  table.build();
-  StringSource source(input, setup.maxRead, setup.failAt);
-  EncodedReader reader(source, setup.blockSize);
-  std::string log;
-  LoggingSink consoleSink('c', log);
-  LoggingSink fileSink('f', log);
-  DosTextWriter console(consoleSink, setup.consoleBuffer);
-  std::unique_ptr<DosTextWriter> file;
-  if (setup.fileBuffer != 0)
-    file = std::make_unique<DosTextWriter>(fileSink, setup.fileBuffer);
-
-  if (!reader.findStartMarker()) return "no marker";
-  const DecodeEnd end = plain ? decodePlain(reader, table, file.get(), console)
-                              : decodeAll(reader, table, file.get(), console);
-  if (file) file->flush();
-  console.flush();
-  log += end == DecodeEnd::kEndOfList ? "|end" : "|range";
-  for (int round = 0; round < 16; ++round) {
-    std::int32_t code;
-    while (reader.nextCode(code)) log += ' ' + std::to_string(code);
-    log += reader.findStartMarker() ? "|M" : "|m";
-  }
-  return log;
-}
 
 // Random ostrevic-like text: mostly what the scanner takes, with every rule it
 // leaves to nextCode mixed in at random places.
@@ -157,32 +64,26 @@ std::string randomInput(std::mt19937& rng) {
   return text;
 }
 
-TEST(FastDecode, MatchesPlainLoopOnRandomInputsAtEveryBlockSize) {
+TEST(FastDecode, MatchesPlainReadingOnRandomInputsInRandomPieces) {
   std::mt19937 rng(20260608);
-  const std::vector<std::size_t> blockSizes = {
-      1, 2, 3, 7, 16, 64, 67, 68, 69, 100, 131, 257, DosTextReader::kDefaultBlockSize};
-  const std::vector<std::size_t> bufferSizes = {
-      2, 3, 65, 66, 67, 200, 1000, DosTextWriter::kDefaultBufferSize};
-  for (int i = 0; i < 1500; ++i) {
+  const std::vector<std::size_t> pieceSizes = {1,  2,  3,  7,   16,  64,
+                                               67, 68, 69, 100, 131, 257};
+  for (int i = 0; i < 3000; ++i) {
     const std::string input = randomInput(rng);
-    RunSetup setup;
-    setup.fileBuffer = rng() % 3 == 0 ? 0 : bufferSizes[rng() % bufferSizes.size()];
-    setup.consoleBuffer = bufferSizes[rng() % bufferSizes.size()];
-    if (rng() % 4 == 0) setup.maxRead = 1 + rng() % 100;
-    if (rng() % 20 == 0) setup.failAt = rng() % (input.size() + 1);
-    for (std::size_t blockSize : blockSizes) {
-      // Where a failing read cuts the input depends on the block size.
-      setup.blockSize = blockSize;
-      ASSERT_EQ(run(input, setup, false), run(input, setup, true))
-          << "case " << i << ", block size " << blockSize << ", input \"" << input << '"';
+    std::vector<std::size_t> pieces = {0};
+    if (i % 2 == 1) {
+      pieces.assign(1 + rng() % 3, 0);
+      for (std::size_t& piece : pieces) piece = pieceSizes[rng() % pieceSizes.size()];
     }
+    ASSERT_EQ(testing::decodeInPieces(input, pieces), testing::plainReading(input))
+        << "case " << i << ", first piece " << pieces[0] << ", input \"" << input << '"';
   }
 }
 
-// The hand-over between scanner and nextCode happens at block ends and in
-// front of every code the scanner leaves alone. Each odd code is put at every
-// offset around the first block boundary, behind enough plain codes for the
-// scanner to be running when it gets there.
+// The hand-over between the scanner and the code-by-code rules happens at
+// block ends and in front of every code the scanner leaves alone. Each odd code is put at
+// every offset around the first block boundary, behind enough plain codes for the scanner
+// to be running when it gets there.
 TEST(FastDecode, HandsOverAtBlockBoundaries) {
   const std::vector<std::string> oddCodes = {
       "12\r\n34", "12\r34", "12\r\r3", "12\r 3", "+5",  "-5",  "+-5", "1234", "0065",
@@ -194,14 +95,10 @@ TEST(FastDecode, HandsOverAtBlockBoundaries) {
       input.resize(60 + offset, ' ');
       input += ' ' + odd + " 3 200 1 \r\n 4";
       for (int i = 0; i < 40; ++i) input += " 65";
-      RunSetup setup;
-      setup.fileBuffer = 300;
-      const std::string expected = run(input, setup, true);
-      for (std::size_t blockSize :
-           {std::size_t{100}, std::size_t{128}, std::size_t{131}}) {
-        setup.blockSize = blockSize;
-        ASSERT_EQ(run(input, setup, false), expected)
-            << "odd code \"" << odd << "\" at " << offset << ", block size " << blockSize;
+      const testing::Decoded expected = testing::plainReading(input);
+      for (std::size_t piece : {std::size_t{0}, std::size_t{100}, std::size_t{131}}) {
+        ASSERT_EQ(testing::decodeInPieces(input, {piece}), expected)
+            << "odd code \"" << odd << "\" at " << offset << ", pieces of " << piece;
       }
     }
   }

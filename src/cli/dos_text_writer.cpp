@@ -1,36 +1,43 @@
 #include "cli/dos_text_writer.h"
 
-#include <algorithm>
-#include <cstring>
+#include "platform/platform.h"
 
 namespace quarvend {
 
-DosTextWriter::DosTextWriter(ByteSink& sink, std::size_t bufferSize)
-    : sink_(sink),
-      capacity_(bufferSize < 2 ? 2 : bufferSize),
-      buffer_(new unsigned char[capacity_]) {}
-
-void DosTextWriter::putOnDisk(const unsigned char* bytes, std::size_t size) {
-  while (size > 0) {
-    if (used_ == capacity_) flush();
-    const std::size_t part = std::min(size, capacity_ - used_);
-    std::memcpy(buffer_.get() + used_, bytes, part);
-    used_ += part;
-    bytes += part;
-    size -= part;
-  }
+bool FileSink::write(const unsigned char* data, std::size_t size, std::string& reason) {
+  return platform::writeAll(fd_, data, size, reason);
 }
 
-bool DosTextWriter::flush() {
-  if (used_ > 0 && !sink_.write(buffer_.get(), used_)) failed_ = true;
-  used_ = 0;
-  return !failed_;
-}
+bool FileSink::close(std::string& reason) { return platform::closeFile(fd_, reason); }
 
-int DosTextWriter::close() {
+std::size_t DosTextWriter::addSink(ByteSink& sink) {
   flush();
-  if (!sink_.close()) failed_ = true;
-  return failed_ ? -1 : 0;
+  sinks_[sinkCount_].sink = &sink;
+  sinks_[sinkCount_].open = true;
+  return sinkCount_++;
+}
+
+void DosTextWriter::flush() {
+  for (std::size_t i = sinkCount_; i > 0 && used_ > 0; --i) {
+    Sink& sink = sinks_[i - 1];
+    if (sink.open && !sink.failed && !sink.sink->write(buffer_, used_, sink.reason)) {
+      sink.failed = true;
+    }
+  }
+  used_ = 0;
+}
+
+bool DosTextWriter::close(std::size_t number) {
+  flush();
+  Sink& sink = sinks_[number];
+  if (!sink.open) return !sink.failed;
+  sink.open = false;
+  std::string reason;
+  if (!sink.sink->close(reason) && !sink.failed) {
+    sink.failed = true;
+    sink.reason = reason;
+  }
+  return !sink.failed;
 }
 
 }  // namespace quarvend

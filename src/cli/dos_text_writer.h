@@ -1,55 +1,63 @@
-// The writing side of the DOS text conventions.
+// The tool's one output: a buffer of text in DOS form, flushed in order to
+// every sink that is still open.
 #pragma once
 
+#include <array>
 #include <cstddef>
-#include <memory>
+#include <string>
 #include <string_view>
 
-#include "platform/byte_stream.h"
+#include "decode/dos_text.h"
 
 namespace quarvend {
 
-// Writes bytes to a sink as a DOS text file: every line feed goes out as
-// carriage return and line feed, every other byte unchanged. Bytes are
-// buffered and handed to the sink a block at a time. The writer remembers
-// whether any byte ever failed to reach the sink, so that a failure in the
-// middle of a run is not lost behind a later successful flush.
+// Where the output's bytes go: a file, standard output, or memory in tests.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all of data[0..size), or returns false with the system's reason.
+  virtual bool write(const unsigned char* data, std::size_t size,
+                     std::string& reason) = 0;
+  virtual bool close(std::string& reason) = 0;
+};
+
+// A sink on a file descriptor, closed by close().
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) {}
+  bool write(const unsigned char* data, std::size_t size, std::string& reason) override;
+  bool close(std::string& reason) override;
+
+ private:
+  int fd_;
+};
+
+// Writes text as a DOS text file: every line feed goes out as carriage return
+// and line feed (onDiskForm), every other byte unchanged. Text is produced
+// once, into one buffer, and each flush hands the buffer to the sinks, the
+// newest first. A sink's first failure is its last: nothing more is written to
+// it, so it always holds an exact prefix of the text, and the failure's reason
+// is kept for the caller.
 class DosTextWriter {
  public:
-  static constexpr unsigned char kLineFeed = 10;
-  static constexpr unsigned char kCarriageReturn = 13;
-  static constexpr std::size_t kDefaultBufferSize = std::size_t{128} << 10;
+  static constexpr std::size_t kMaxSinks = 2;
 
-  // Writes to `sink`, which must outlive the writer. `bufferSize` is at least 2.
-  explicit DosTextWriter(ByteSink& sink, std::size_t bufferSize = kDefaultBufferSize);
+  // Buffers in buffer[0..capacity), which must outlive the writer; capacity
+  // is at least kMaxFormSize.
+  DosTextWriter(unsigned char* buffer, std::size_t capacity)
+      : buffer_(buffer), capacity_(capacity) {}
 
-  // The most bytes one byte can turn into on disk.
-  static constexpr std::size_t kMaxFormSize = 2;
+  // Adds `sink`, flushed before the sinks added earlier, and returns its
+  // number. It receives every byte written from now on, until it is closed.
+  std::size_t addSink(ByteSink& sink);
 
-  // Stores the on-disk form of `byte` in form[0] and, when it has two bytes,
-  // form[1], and returns its length (1 or 2). form[1] is written either way, so
-  // that callers may copy both bytes unconditionally. This is the only place
-  // that knows the line-feed rule; put and every bulk caller go through it.
-  static constexpr std::size_t onDiskForm(unsigned char byte, unsigned char form[2]) {
-    const bool lineFeed = byte == kLineFeed;
-    form[0] = lineFeed ? kCarriageReturn : byte;
-    form[1] = byte;
-    return lineFeed ? 2 : 1;
-  }
-
-  // Writes one byte by the rule above. The buffer is flushed first whenever
-  // fewer than kMaxFormSize bytes are free. A failure is remembered, not
-  // reported.
+  // Writes one byte by the rule above.
   void put(unsigned char byte) {
     if (capacity_ - used_ < kMaxFormSize) flush();
-    // A predicted branch on the (rare) two-byte form keeps the next byte's
-    // position from waiting on this byte's value.
-    if (const std::size_t size = onDiskForm(byte, &buffer_[used_]); size == 1)
-        [[likely]] {
-      ++used_;
-    } else {
-      used_ += size;
-    }
+    const OnDiskForm form = onDiskForm(byte);
+    buffer_[used_] = form.bytes[0];
+    buffer_[used_ + 1] = form.bytes[1];
+    used_ += form.size;
   }
 
   // Writes every byte of `text` through put.
@@ -57,38 +65,44 @@ class DosTextWriter {
     for (char byte : text) put(static_cast<unsigned char>(byte));
   }
 
-  // Bulk writing, for a caller that stores on-disk forms (see onDiskForm)
-  // straight into the buffer: room() bytes are free at freeSpace(), and
-  // commit(count) adds the first `count` of them to the buffered output
-  // (count <= room()). Neither flushes, so a caller that wants the flushes to
-  // fall where put would make them stores forms only while at least
-  // kMaxFormSize bytes are free at the start of each one.
-  std::size_t room() const { return capacity_ - used_; }
-  unsigned char* freeSpace() { return buffer_.get() + used_; }
+  // For text that is already in on-disk form: returns room for `size` bytes
+  // (size <= capacity), flushing first when less is free. commit(count) then
+  // adds the first `count` of them to the output.
+  unsigned char* reserve(std::size_t size) {
+    if (capacity_ - used_ < size) flush();
+    return buffer_ + used_;
+  }
   void commit(std::size_t count) { used_ += count; }
 
-  // Appends bytes that are already in on-disk form, flushing whenever the
-  // buffer fills up.
-  void putOnDisk(const unsigned char* bytes, std::size_t size);
+  // Hands the buffered bytes to every open sink that has not failed.
+  void flush();
 
-  // Hands the buffered bytes to the sink. Returns false when this or any
-  // earlier hand-over failed.
-  bool flush();
+  // Flushes, then closes sink `number`: nothing more is written to it. Returns
+  // false when any byte failed to reach it or its close failed.
+  bool close(std::size_t number);
 
-  // Counts the output as failed although no write has failed yet (for a
-  // stream that was already unusable when the run began).
-  void markFailed() { failed_ = true; }
+  // Whether a write to sink `number` has failed (or it was marked so), and
+  // the system's reason for its first failure.
+  bool failed(std::size_t number) const { return sinks_[number].failed; }
+  const std::string& reason(std::size_t number) const { return sinks_[number].reason; }
 
-  // Flushes and closes the sink. Returns -1 when any byte written through this
-  // writer failed to reach the sink or the close failed, and 0 otherwise.
-  int close();
+  // Counts sink `number` as failed before any write (for a stream that was
+  // unusable when the run began).
+  void markFailed(std::size_t number) { sinks_[number].failed = true; }
 
  private:
-  ByteSink& sink_;
+  struct Sink {
+    ByteSink* sink = nullptr;
+    bool open = false;
+    bool failed = false;
+    std::string reason;
+  };
+
+  unsigned char* buffer_;
   std::size_t capacity_;
-  std::unique_ptr<unsigned char[]> buffer_;
   std::size_t used_ = 0;
-  bool failed_ = false;
+  std::array<Sink, kMaxSinks> sinks_{};
+  std::size_t sinkCount_ = 0;
 };
 
 }  // namespace quarvend

@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstring>
 
-#include "decode/dos_text_reader.h"
+#include "decode/dos_text.h"
 #include "decode/encoded_reader.h"
 
 #if QUARVEND_VECTOR_SCAN
@@ -230,7 +230,7 @@ ScanResult scanCodes(const unsigned char* raw, std::size_t size,
 #endif
     const ChunkClasses& classes = chunkCodes.classes;
     const std::uint64_t digits = classes.digit;
-    // The byte before the chunk is never a digit (see the contract), so a
+    // No code is in progress before the chunk (see the contract), so a
     // digit at bit 0 starts a code.
     const std::uint64_t starts = digits & ~(digits << 1);
     const std::uint64_t ends = ~digits & (digits << 1);
@@ -253,7 +253,7 @@ ScanResult scanCodes(const unsigned char* raw, std::size_t size,
     const std::uint64_t done =
         safeEnds == 0 ? 0 : ~std::uint64_t{0} >> std::countl_zero(safeEnds);
     for (std::uint64_t left = safeEnds; left != 0; left &= left - 1) {
-      const CodeOutput& output = outputs[chunkCodes.values[lowestBit(left)]];
+      const OnDiskForm& output = outputs[chunkCodes.values[lowestBit(left)]];
       std::memcpy(out, output.bytes, sizeof output.bytes);
       out += output.size;
       ++codes;

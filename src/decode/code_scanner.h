@@ -11,9 +11,10 @@
 // call: each call starts and ends at a code boundary.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+
+#include "decode/symbol_table.h"
 
 // The SSE2 classifier is used where SSE2 is part of the baseline (every x86-64
 // target) unless QUARVEND_PORTABLE_SCAN asks for the portable one everywhere.
@@ -24,16 +25,6 @@
 #endif
 
 namespace quarvend {
-
-// What one code writes: the on-disk form of its byte, one or two bytes. Both
-// bytes are always copied; `size` says how many count. Kept to four bytes so
-// that a lookup is a single load.
-struct CodeOutput {
-  unsigned char bytes[2];
-  unsigned char size;
-  unsigned char unused;
-};
-using CodeOutputTable = std::array<CodeOutput, 256>;
 
 // Raw bytes are classified this many at a time.
 inline constexpr std::size_t kChunkSize = 64;
@@ -85,12 +76,16 @@ struct ScanResult {
 // left, or once fewer than kMaxCodesPerChunk codes may still be stored.
 // `codeRoom` is that limit: out has room for 2 * codeRoom bytes.
 //
-// `raw` must start at a code boundary: the reader has delivered nothing since
-// the last code's digits but white space, so the byte before raw[0] is not a
-// digit and no sign is pending. The result's `consumed` is again a code
+// `raw` must start at a code boundary: no code and no sign is in progress, so a
+// digit at raw[0] starts a new code. The result's `consumed` is again a code
 // boundary: every byte before it is white space or belongs to a decoded code.
 ScanResult scanCodes(const unsigned char* raw, std::size_t size,
                      const CodeOutputTable& outputs, unsigned char* out,
                      std::size_t codeRoom);
+
+// A scan kernel: any function with scanCodes' contract and results.
+using ScanFunction = ScanResult (*)(const unsigned char* raw, std::size_t size,
+                                    const CodeOutputTable& outputs, unsigned char* out,
+                                    std::size_t codeRoom);
 
 }  // namespace quarvend

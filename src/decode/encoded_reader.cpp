@@ -1,54 +1,161 @@
 #include "decode/encoded_reader.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstring>
+
+#include "decode/dos_text.h"
+#include "decode/symbol_table.h"
 
 namespace quarvend {
 namespace {
 
-// Magnitudes stop growing here: one past the largest positive 32-bit value is
-// enough to tell every out-of-range code apart from an in-range one, and lets
-// the most negative 32-bit value come out exactly.
-constexpr std::uint64_t kMagnitudeCap =
-    std::uint64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+// A partial code's magnitude stops growing here: every magnitude from this
+// one on is out of the table's range, whatever digits follow, so a run of
+// digits of any length is read without overflow and never wraps into range.
+constexpr std::uint16_t kTooLarge = SymbolTable::kSize;
+
+// After a scan that decoded fewer codes than this, the scanner is not worth
+// its setup here, and a stretch of codes is read the plain way before it is
+// tried again. The stretch starts short, so that a lone sign or long code
+// costs little, and doubles with every scan in a row that falls short, so
+// that inputs full of them decode about as fast as code by code.
+constexpr std::size_t kWorthwhileScan = 8;
+constexpr std::size_t kShortestPlainStretch = 16;
+constexpr std::size_t kLongestPlainStretch = std::size_t{1} << 16;
 
 }  // namespace
 
-bool EncodedReader::findStartMarker() {
-  int byte;
-  do {
-    byte = next();
-  } while (byte != DosTextReader::kEnd && byte != kMarkerFirst);
-  return byte != DosTextReader::kEnd && next() == kMarkerSecond;
+std::size_t EncodedReader::feed(const unsigned char* block, std::size_t size,
+                                unsigned char* out) {
+  if (ended() || size == 0) return 0;
+  unsigned char* const outStart = out;
+  const std::size_t textSize = DosTextReader::textLength(block, size);
+  const unsigned char* at = block;
+  const unsigned char* const limit = block + textSize;
+  if (stage_ < Stage::kBetweenCodes) at = findStartMarker(at, limit);
+
+  std::size_t plainStretch = kShortestPlainStretch;  // the next stretch's length
+  while (at != limit && !ended()) {
+    std::size_t plainCodes = 1;  // codes to read the plain way before the next scan
+    const auto left = static_cast<std::size_t>(limit - at);
+    if (stage_ == Stage::kBetweenCodes && left >= kScanReadAhead) {
+      // Every code takes at least two bytes, so `left` codes always fit.
+      const ScanResult scan = scan_(at, left, kCodeOutputs, out, left);
+      at += scan.consumed;
+      out += scan.written;
+      if (scan.codes < kWorthwhileScan) {
+        plainCodes = plainStretch;
+        plainStretch = std::min(2 * plainStretch, kLongestPlainStretch);
+      } else {
+        plainStretch = kShortestPlainStretch;
+      }
+    }
+    at = nextCodes(at, limit, out, plainCodes);
+  }
+  if (textSize < size) out += finish(out);
+  return static_cast<std::size_t>(out - outStart);
 }
 
-bool EncodedReader::nextCode(std::int32_t& code) {
-  int byte = next();
-  while (isSpace(byte)) byte = text_.get();
+std::size_t EncodedReader::finish(unsigned char* out) {
+  unsigned char* const outStart = out;
+  switch (stage_) {
+    case Stage::kLeadIn:
+    case Stage::kMarker:
+      endWith(End::kNotOstrevic);
+      break;
+    case Stage::kCode:
+      if (!emitCode(out)) break;
+      [[fallthrough]];
+    case Stage::kBetweenCodes:
+    case Stage::kSign:
+      endWith(End::kEndOfList);
+      break;
+    case Stage::kEnded:
+      break;
+  }
+  return static_cast<std::size_t>(out - outStart);
+}
 
-  const bool negative = byte == '-';
-  if (negative || byte == '+') byte = text_.get();
-  if (!isDigit(byte)) {
-    lookahead_ = byte;
+const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
+                                                    const unsigned char* limit) {
+  if (at == limit) return at;
+  if (stage_ == Stage::kLeadIn) {
+    const void* equals =
+        std::memchr(at, kMarkerFirst, static_cast<std::size_t>(limit - at));
+    if (equals == nullptr) return limit;
+    at = static_cast<const unsigned char*>(equals) + 1;
+    stage_ = Stage::kMarker;
+  }
+  while (at != limit && *at == DosTextReader::kCarriageReturn) ++at;
+  if (at == limit) return at;
+  if (*at != kMarkerSecond) {
+    endWith(End::kNotOstrevic);
+    return at;
+  }
+  stage_ = Stage::kBetweenCodes;
+  return at + 1;
+}
+
+// One byte at a time, `count` codes at most. A carriage return is dropped
+// wherever it stands: between codes it is white space anyway, and after a sign
+// or inside a code it is skipped without ending anything.
+const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
+                                              const unsigned char* limit,
+                                              unsigned char*& out, std::size_t count) {
+  while (at != limit) {
+    const unsigned char byte = *at;
+    switch (stage_) {
+      case Stage::kBetweenCodes:
+        if (isSpace(byte)) break;
+        if (isDigit(byte)) {
+          stage_ = Stage::kCode;
+          negative_ = false;
+          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+        } else if (byte == '+' || byte == '-') {
+          stage_ = Stage::kSign;
+          negative_ = byte == '-';
+        } else {
+          endWith(End::kEndOfList);
+          return at;
+        }
+        break;
+      case Stage::kSign:
+        if (isDigit(byte)) {
+          stage_ = Stage::kCode;
+          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+        } else if (byte != DosTextReader::kCarriageReturn) {
+          endWith(End::kEndOfList);
+          return at;
+        }
+        break;
+      case Stage::kCode:
+        if (isDigit(byte)) {
+          magnitude_ = std::min<std::uint16_t>(
+              static_cast<std::uint16_t>(magnitude_ * 10 + (byte - '0')), kTooLarge);
+          break;
+        }
+        if (byte == DosTextReader::kCarriageReturn) break;
+        if (!emitCode(out)) return at;
+        // The byte that ended the code is looked at again, between codes.
+        stage_ = Stage::kBetweenCodes;
+        if (--count == 0) return at;
+        continue;
+      default:
+        return at;
+    }
+    ++at;
+  }
+  return at;
+}
+
+bool EncodedReader::emitCode(unsigned char*& out) {
+  if (magnitude_ >= kTooLarge || (negative_ && magnitude_ != 0)) {
+    endWith(End::kCodeOutOfRange);
     return false;
   }
-
-  std::uint64_t magnitude = 0;
-  do {
-    // Cannot overflow: magnitude is at most the cap, far below 2^64 / 10.
-    magnitude =
-        std::min(magnitude * 10 + static_cast<unsigned>(byte - '0'), kMagnitudeCap);
-    byte = text_.get();
-  } while (isDigit(byte));
-  lookahead_ = byte;
-
-  const auto value = static_cast<std::int64_t>(magnitude);
-  if (negative) {
-    code = static_cast<std::int32_t>(-value);
-  } else {
-    code = magnitude == kMagnitudeCap ? std::numeric_limits<std::int32_t>::max()
-                                      : static_cast<std::int32_t>(value);
-  }
+  const OnDiskForm& form = kCodeOutputs[magnitude_];
+  std::memcpy(out, form.bytes, sizeof form.bytes);
+  out += form.size;
   return true;
 }
 

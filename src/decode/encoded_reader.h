@@ -1,71 +1,90 @@
-// Reads an ostrevic file: the start marker, then the number list.
+// Decodes an ostrevic file: the start marker, then the number list.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "decode/dos_text_reader.h"
+#include "decode/code_scanner.h"
 
 namespace quarvend {
 
+// A streaming decoder. It is fed the input one block at a time, in file order,
+// and appends each code's byte, in on-disk form, to the caller's buffer. It does
+// no I/O and owns no buffer, so it runs on any thread. Between two blocks it
+// carries only the named state below: the stage, a pending sign, a partial
+// code, and how the input ended.
 class EncodedReader {
  public:
   static constexpr unsigned char kMarkerFirst = '=';
   static constexpr unsigned char kMarkerSecond = '+';
 
+  // Where in the file the reader stands.
+  enum class Stage : std::uint8_t {
+    kLeadIn,        // before the first '='
+    kMarker,        // right after the first '=': a '+' must follow
+    kBetweenCodes,  // in the number list, before a code or white space
+    kSign,          // a sign was read: a digit must follow
+    kCode,          // inside a code's digits
+    kEnded,         // nothing more is decoded; see end()
+  };
+
+  // Why the reader stopped.
+  enum class End : std::uint8_t {
+    kNone,            // not yet
+    kNotOstrevic,     // no start marker
+    kEndOfList,       // the number list ended as the format allows
+    kCodeOutOfRange,  // a code outside 0 to 255; nothing was written for it
+  };
+
   // White space separates codes: tab, line feed, vertical tab, form feed,
-  // carriage return and space. `byte` may also be DosTextReader::kEnd.
+  // carriage return and space.
   static constexpr bool isSpace(int byte) {
     return byte == ' ' || (byte >= '\t' && byte <= '\r');
   }
   static constexpr bool isDigit(int byte) { return byte >= '0' && byte <= '9'; }
 
-  // Reads `source` (which must outlive the reader) through a DosTextReader.
-  explicit EncodedReader(ByteSource& source,
-                         std::size_t blockSize = DosTextReader::kDefaultBlockSize)
-      : text_(source, blockSize) {}
-
-  // Skips the lead-in up to the first equals sign and reports whether a plus
-  // sign follows it directly. Call once, before nextCode.
-  bool findStartMarker();
-
-  // Stores the next code in `code` and returns true, or returns false when the
-  // number list has ended (at the end of the input, or at a byte that cannot
-  // start a code). A run of digits of any length is one code; one whose value
-  // lies outside the 32-bit range is stored as the nearest 32-bit limit, so it
-  // stays out of any table's range instead of wrapping around into it. The
-  // byte that ended a code is kept for the next call.
-  bool nextCode(std::int32_t& code);
-
-  // For a bulk scanner working beside nextCode. True when the next code starts
-  // exactly at the reader's unread raw bytes (see DosTextReader::rawBegin),
-  // false while a byte other than white space is held back from the last
-  // code, which only nextCode may look at. A held-back white-space byte is
-  // dropped, since the next code would skip it anyway.
-  bool atRawCodeBoundary() {
-    if (isSpace(lookahead_)) lookahead_ = kNone;
-    return lookahead_ == kNone;
+  // The most bytes that feed() of `size` bytes, or finish(), appends.
+  static constexpr std::size_t maxOutput(std::size_t size) {
+    return kMaxFormSize * (size + 1);
   }
 
-  // The reader's unread raw bytes; meaningful only while atRawCodeBoundary().
-  const unsigned char* rawBegin() const { return text_.rawBegin(); }
-  std::size_t rawSize() const { return text_.rawSize(); }
-  void skipRaw(std::size_t count) { text_.skipRaw(count); }
+  // A reader at the start of a file, decoding plain runs of codes with `scan`.
+  explicit EncodedReader(ScanFunction scan = scanCodes) : scan_(scan) {}
 
-  // Closes the input. Returns 0, or -1 when the close failed.
-  int close() { return text_.close(); }
+  // Decodes block[0..size), the input's next bytes, into `out`, which has room
+  // for maxOutput(size) bytes. Returns how many bytes it stored. A block that
+  // holds a Ctrl-Z ends the input there, as finish() does.
+  std::size_t feed(const unsigned char* block, std::size_t size, unsigned char* out);
+
+  // The input has ended: completes a code in progress and ends the reader.
+  // Returns how many bytes it stored in `out` (room for kMaxFormSize).
+  std::size_t finish(unsigned char* out);
+
+  Stage stage() const { return stage_; }
+  End end() const { return end_; }
+  bool ended() const { return stage_ == Stage::kEnded; }
+  // True once the start marker has been read (the list may have ended since).
+  bool pastMarker() const { return stage_ > Stage::kMarker && end_ != End::kNotOstrevic; }
 
  private:
-  int next() {
-    if (lookahead_ == kNone) return text_.get();
-    const int byte = lookahead_;
-    lookahead_ = kNone;
-    return byte;
+  // Applies the rules code by code from `at` up to `limit`; returns where it stopped.
+  const unsigned char* findStartMarker(const unsigned char* at,
+                                       const unsigned char* limit);
+  const unsigned char* nextCodes(const unsigned char* at, const unsigned char* limit,
+                                 unsigned char*& out, std::size_t count);
+  // Stores the completed code's byte; false (and the reader ends) when the code
+  // lies outside the table.
+  bool emitCode(unsigned char*& out);
+  void endWith(End end) {
+    stage_ = Stage::kEnded;
+    end_ = end;
   }
 
-  static constexpr int kNone = -2;
-
-  DosTextReader text_;
-  int lookahead_ = kNone;  // the byte after the last code's digits, not yet examined
+  ScanFunction scan_;
+  Stage stage_ = Stage::kLeadIn;
+  End end_ = End::kNone;
+  bool negative_ = false;        // the pending sign was '-'
+  std::uint16_t magnitude_ = 0;  // the partial code's digits, stopped at kTooLarge
 };
 
 }  // namespace quarvend

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "decode/dos_text.h"
+
 namespace quarvend {
 
 // The symbol groups, laid end to end from entry 0 with no gap between them.
@@ -27,17 +29,37 @@ class SymbolTable {
  public:
   static constexpr int kSize = 256;
 
-  // Fills the table from kSymbolGroups. Call once before the first lookup.
-  void build();
+  // Fills the table from kSymbolGroups: each group starts where the one
+  // before it ended, so its terminating zero is overwritten by the next group,
+  // and the last one's stays, as do all after it.
+  constexpr void build() {
+    entries_.fill(0);
+    std::size_t next = 0;
+    for (std::string_view group : kSymbolGroups) {
+      for (char symbol : group) entries_[next++] = static_cast<unsigned char>(symbol);
+    }
+  }
 
   // The byte for `code`, which must lie in 0 to 255 (0 for codes past the
   // last group). Callers check the range; this does no other work.
-  unsigned char byteFor(std::int32_t code) const {
+  constexpr unsigned char byteFor(std::int32_t code) const {
     return entries_[static_cast<unsigned>(code)];
   }
 
  private:
   std::array<unsigned char, kSize> entries_{};
 };
+
+using CodeOutputTable = std::array<OnDiskForm, SymbolTable::kSize>;
+
+// What each code writes: its byte in on-disk form. Built once, by the compiler.
+inline constexpr CodeOutputTable kCodeOutputs = [] {
+  SymbolTable table;
+  table.build();
+  CodeOutputTable outputs{};
+  for (int code = 0; code < SymbolTable::kSize; ++code)
+    outputs[static_cast<std::size_t>(code)] = onDiskForm(table.byteFor(code));
+  return outputs;
+}();
 
 }  // namespace quarvend

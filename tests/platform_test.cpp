@@ -2,7 +2,7 @@
 // line-end or end-of-file translation by the C runtime on the way in or out,
 // so that the tool's own DOS text rules are the only ones applied.
 
-#include "platform/file_io.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -41,15 +41,15 @@ TEST(FileIoTest, ReadingGivesTheFilesBytes) {
     const auto path = scratch.path() / "in";
     writeBytes(path, bytes);
     std::string reason;
-    const int fd = platform::openForReading(nativeName(path), reason);
-    ASSERT_GE(fd, 0) << reason;
-    platform::FileSource source(fd);
+    int fd = -1;
+    ASSERT_TRUE(platform::openForReading(nativeName(path), fd, reason)) << reason;
     std::string got;
     unsigned char buffer[4];
-    for (std::ptrdiff_t n; (n = source.read(buffer, sizeof buffer)) > 0;) {
-      got.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(n));
+    std::size_t n = 0;
+    while (platform::readSome(fd, buffer, sizeof buffer, n, reason) && n > 0) {
+      got.append(reinterpret_cast<const char*>(buffer), n);
     }
-    EXPECT_TRUE(source.close());
+    EXPECT_TRUE(platform::closeFile(fd, reason));
     EXPECT_EQ(got, bytes);
   }
 }
@@ -60,13 +60,12 @@ TEST(FileIoTest, WritingStoresTheBytesGiven) {
     const auto path = scratch.path() / "out";
     writeBytes(path, "older and longer content");
     std::string reason;
-    const int fd = platform::openForWriting(nativeName(path), reason);
-    ASSERT_GE(fd, 0) << reason;
+    int fd = -1;
+    ASSERT_TRUE(platform::openForWriting(nativeName(path), fd, reason)) << reason;
     ASSERT_TRUE(platform::emptyFile(fd, reason)) << reason;
-    platform::FileSink sink(fd);
-    EXPECT_TRUE(
-        sink.write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
-    EXPECT_TRUE(sink.close());
+    EXPECT_TRUE(platform::writeAll(
+        fd, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), reason));
+    EXPECT_TRUE(platform::closeFile(fd, reason));
     EXPECT_EQ(readBytes(path), bytes);
   }
 }

@@ -1,0 +1,29 @@
+// What each operating system's file provides for the logic that the platform
+// layer shares between them (platform.cpp).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace quarvend::platform::os {
+
+// The most one read or write call is asked to move; Windows counts in
+// unsigned int, and POSIX leaves larger requests to the implementation.
+inline constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+enum class Step { kDone, kInterrupted, kWouldBlock, kFailed };
+
+// One read call of at most `size` bytes; sets `got` for kDone (0 at the end
+// of the file), and `reason` for kFailed.
+Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason);
+
+// One write call of at most `size` bytes; sets `written` for kDone, and
+// `reason` for kFailed.
+Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
+               std::string& reason);
+
+// Waits until `fd` takes more bytes.
+bool waitWritable(int fd, std::string& reason);
+
+}  // namespace quarvend::platform::os

@@ -1,0 +1,65 @@
+// The one place that knows the operating system: the command line, files
+// opened in binary mode, file identity, and the standard streams. Nothing here
+// prints or exits. Every operation that can fail returns false and stores the
+// system's reason, in words, in `reason`.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace quarvend::platform {
+
+// A file name as the operating system takes it: bytes on POSIX, UTF-16 on
+// Windows, so that no name is ever narrowed or truncated on its way to open.
+#ifdef _WIN32
+using NativeName = std::wstring;
+#else
+using NativeName = std::string;
+#endif
+
+inline constexpr int kStandardOutput = 1;
+
+// Makes the three standard descriptors safe to use: any of 0 to 2 that is
+// closed gets the null device, so that no file the tool opens later can land
+// on one of them, and standard output is put in binary mode where the C
+// runtime would otherwise translate line ends. Returns false when standard
+// output was closed at start, which the caller must treat as a failed output.
+bool prepareStandardStreams();
+
+// The file names given on the command line, without the program name.
+std::vector<NativeName> commandLine(int argc, char** argv);
+
+// The bytes that show `name` in a message on standard output: on POSIX the
+// name's own bytes; on Windows the name in the console's output code page when
+// standard output is a console (characters it lacks become '?'), else UTF-8.
+std::string displayName(const NativeName& name);
+
+// Opens an existing file for reading, in binary mode; folders are refused.
+// Names of any length are taken, however long their full path.
+bool openForReading(const NativeName& name, int& fd, std::string& reason);
+
+// Opens `name` for writing in binary mode, creating it when it is missing but
+// leaving an existing file's content alone (see emptyFile).
+bool openForWriting(const NativeName& name, int& fd, std::string& reason);
+
+// Cuts a regular file open for writing to 0 bytes; devices and pipes are left
+// as they are.
+bool emptyFile(int fd, std::string& reason);
+
+// Sets `same` to whether both descriptors refer to one file (device and inode,
+// or volume serial number and file index), however each was named.
+bool sameFile(int first, int second, bool& same, std::string& reason);
+
+// Reads up to `size` bytes into `buffer`, retrying interrupted reads; `got` is
+// 0 at the end of the file.
+bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason);
+
+// Writes all of data[0..size): interrupted writes are retried, short ones
+// continued, and a descriptor that would block is waited for.
+bool writeAll(int fd, const unsigned char* data, std::size_t size, std::string& reason);
+
+bool closeFile(int fd, std::string& reason);
+
+}  // namespace quarvend::platform

@@ -1,0 +1,143 @@
+// The platform layer on POSIX systems.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/os.h"
+#include "platform/platform.h"
+
+namespace quarvend::platform {
+namespace {
+
+std::string reasonFor(int error) { return std::strerror(error); }
+
+}  // namespace
+
+bool prepareStandardStreams() {
+  bool outputOpen = true;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == kStandardOutput) outputOpen = false;
+    // open() returns the lowest free descriptor, which is this one.
+    const int nul = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (nul >= 0 && nul != fd) {
+      dup2(nul, fd);
+      ::close(nul);
+    }
+  }
+  return outputOpen;
+}
+
+std::vector<NativeName> commandLine(int argc, char** argv) {
+  std::vector<NativeName> names;
+  for (int i = 1; i < argc; ++i) names.emplace_back(argv[i]);
+  return names;
+}
+
+std::string displayName(const NativeName& name) { return name; }
+
+bool openForReading(const NativeName& name, int& fd, std::string& reason) {
+  do {
+    fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    reason = reasonFor(errno);
+    return false;
+  }
+  // open() takes a folder for reading; the first read would then fail.
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    reason = reasonFor(EISDIR);
+    return false;
+  }
+  return true;
+}
+
+bool openForWriting(const NativeName& name, int& fd, std::string& reason) {
+  do {
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    reason = reasonFor(errno);
+    return false;
+  }
+  return true;
+}
+
+bool emptyFile(int fd, std::string& reason) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    reason = reasonFor(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) return true;
+  if (ftruncate(fd, 0) != 0) {
+    reason = reasonFor(errno);
+    return false;
+  }
+  return true;
+}
+
+bool sameFile(int first, int second, bool& same, std::string& reason) {
+  struct stat a {};
+  struct stat b {};
+  if (fstat(first, &a) != 0 || fstat(second, &b) != 0) {
+    reason = reasonFor(errno);
+    return false;
+  }
+  same = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return true;
+}
+
+bool closeFile(int fd, std::string& reason) {
+  if (::close(fd) == 0) return true;
+  reason = reasonFor(errno);
+  return false;
+}
+
+namespace os {
+
+Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason) {
+  const ssize_t result = ::read(fd, buffer, size);
+  if (result >= 0) {
+    got = static_cast<std::size_t>(result);
+    return Step::kDone;
+  }
+  if (errno == EINTR) return Step::kInterrupted;
+  reason = reasonFor(errno);
+  return Step::kFailed;
+}
+
+Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
+               std::string& reason) {
+  const ssize_t result = ::write(fd, data, size);
+  if (result > 0) {
+    written = static_cast<std::size_t>(result);
+    return Step::kDone;
+  }
+  if (result < 0 && errno == EINTR) return Step::kInterrupted;
+  if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Step::kWouldBlock;
+  // A write that stores nothing without an error would only repeat itself.
+  reason = reasonFor(result < 0 ? errno : EIO);
+  return Step::kFailed;
+}
+
+bool waitWritable(int fd, std::string& reason) {
+  pollfd target{fd, POLLOUT, 0};
+  while (poll(&target, 1, -1) < 0) {
+    if (errno != EINTR) {
+      reason = reasonFor(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace os
+}  // namespace quarvend::platform

@@ -1,0 +1,102 @@
+// An independent, plain reading of an ostrevic file, written straight from the
+// format's rules with none of the decoder's code, and a driver that feeds the
+// decoder in pieces. The decoder tests and the fuzz target compare the two.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decode/encoded_reader.h"
+
+namespace quarvend::testing {
+
+// The byte for `code` (0 to 255), worked out from the order and sizes of the
+// symbol groups rather than read from the product's table.
+inline unsigned char plainByteFor(int code) {
+  constexpr std::string_view kPunctuation = "~!@#$%^&*()_+`-={}|[]\\:\";'<>?,./ ";
+  if (code == 0) return '\n';
+  if (code <= 26) return static_cast<unsigned char>('A' + code - 1);
+  if (code <= 52) return static_cast<unsigned char>('a' + code - 27);
+  if (code <= 62) return static_cast<unsigned char>('0' + code - 53);
+  if (code <= 95) return static_cast<unsigned char>(kPunctuation[code - 63]);
+  if (code <= 190) return static_cast<unsigned char>(0xA1 + code - 96);
+  return 0;
+}
+
+struct Decoded {
+  EncodedReader::End end = EncodedReader::End::kNone;
+  std::string text;  // in on-disk form: every line feed after a carriage return
+
+  bool operator==(const Decoded&) const = default;
+};
+
+// Reads `raw` as the format says: drop every CR, stop at the first Ctrl-Z;
+// the marker is the first '=' when a '+' follows it; then white space, an
+// optional sign and digits, over and over, until anything else.
+inline Decoded plainReading(std::string_view raw) {
+  std::string text;
+  for (char byte : raw) {
+    if (byte == '\x1A') break;
+    if (byte != '\r') text += byte;
+  }
+  Decoded decoded;
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || text.compare(equals, 2, "=+") != 0) {
+    decoded.end = EncodedReader::End::kNotOstrevic;
+    return decoded;
+  }
+  const auto isDigit = [&](std::size_t i) {
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+  };
+  for (std::size_t at = equals + 2;;) {
+    while (at < text.size() &&
+           std::string_view(" \t\n\v\f").find(text[at]) != std::string_view::npos)
+      ++at;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    if (!isDigit(at)) {
+      decoded.end = EncodedReader::End::kEndOfList;
+      return decoded;
+    }
+    while (text[at] == '0' && isDigit(at + 1)) ++at;
+    std::string digits;
+    while (isDigit(at)) digits += text[at++];
+    const int value = digits.size() > 3 ? 1000 : std::stoi(digits);
+    if (value > 255 || (negative && value != 0)) {
+      decoded.end = EncodedReader::End::kCodeOutOfRange;
+      return decoded;
+    }
+    const unsigned char byte = plainByteFor(value);
+    if (byte == '\n') decoded.text += '\r';
+    decoded.text += static_cast<char>(byte);
+  }
+}
+
+// Feeds `raw` to a reader that scans with `scan`, in pieces of the sizes in
+// `pieces`, taken in turn and over again (0 stands for the rest), and then the
+// end of the input.
+inline Decoded decodeInPieces(std::string_view raw,
+                              const std::vector<std::size_t>& pieces,
+                              ScanFunction scan = scanCodes) {
+  EncodedReader reader(scan);
+  std::vector<unsigned char> out;
+  std::size_t at = 0;
+  for (std::size_t i = 0; at < raw.size() && !reader.ended(); ++i) {
+    const std::size_t piece = pieces[i % pieces.size()];
+    const std::size_t size =
+        piece == 0 ? raw.size() - at : std::min(piece, raw.size() - at);
+    const std::size_t used = out.size();
+    out.resize(used + EncodedReader::maxOutput(size));
+    out.resize(used + reader.feed(reinterpret_cast<const unsigned char*>(raw.data()) + at,
+                                  size, out.data() + used));
+    at += size;
+  }
+  const std::size_t used = out.size();
+  out.resize(used + EncodedReader::maxOutput(0));
+  out.resize(used + reader.finish(out.data() + used));
+  return {reader.end(), std::string(out.begin(), out.end())};
+}
+
+}  // namespace quarvend::testing
