@@ -26,7 +26,7 @@ class MemorySink final : public ByteSink {
     return true;
   }
   bool close(std::string& reason) override {
-    reason = "Input/output error";
+    if (!closeSucceeds) reason = "Input/output error";
     return closeSucceeds;
   }
 

@@ -10,6 +10,12 @@ bool FileSink::write(const unsigned char* data, std::size_t size, std::string& r
 
 bool FileSink::close(std::string& reason) { return platform::closeFile(fd_, reason); }
 
+DosTextWriter::DosTextWriter(unsigned char* buffer, std::size_t capacity)
+    : buffer_(buffer), capacity_(capacity) {
+  for (Sink& sink : sinks_) sink.reason.reserve(kReasonCapacity);
+  laterReason_.reserve(kReasonCapacity);
+}
+
 std::size_t DosTextWriter::addSink(ByteSink& sink) {
   flush();
   sinks_[sinkCount_].sink = &sink;
@@ -32,11 +38,7 @@ bool DosTextWriter::close(std::size_t number) {
   Sink& sink = sinks_[number];
   if (!sink.open) return !sink.failed;
   sink.open = false;
-  std::string reason;
-  if (!sink.sink->close(reason) && !sink.failed) {
-    sink.failed = true;
-    sink.reason = reason;
-  }
+  if (!sink.sink->close(sink.failed ? laterReason_ : sink.reason)) sink.failed = true;
   return !sink.failed;
 }
 

@@ -11,6 +11,9 @@
 
 namespace quarvend {
 
+// Room for the system's words for any failure.
+inline constexpr std::size_t kReasonCapacity = 256;
+
 // Where the output's bytes go: a file, standard output, or memory in tests.
 class ByteSink {
  public:
@@ -44,8 +47,8 @@ class DosTextWriter {
 
   // Buffers in buffer[0..capacity), which must outlive the writer; capacity
   // is at least kMaxFormSize.
-  DosTextWriter(unsigned char* buffer, std::size_t capacity)
-      : buffer_(buffer), capacity_(capacity) {}
+  // Takes all the memory it needs now: nothing allocates later.
+  DosTextWriter(unsigned char* buffer, std::size_t capacity);
 
   // Adds `sink`, flushed before the sinks added earlier, and returns its
   // number. It receives every byte written from now on, until it is closed.
@@ -103,6 +106,7 @@ class DosTextWriter {
   std::size_t used_ = 0;
   std::array<Sink, kMaxSinks> sinks_{};
   std::size_t sinkCount_ = 0;
+  std::string laterReason_;  // a failed sink's close, after its first failure
 };
 
 }  // namespace quarvend

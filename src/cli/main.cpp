@@ -4,6 +4,7 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,136 +30,166 @@ constexpr std::string_view kSameFile =
     "\nThe input file and the output file are the same file.\n";
 constexpr std::string_view kCodeOutOfRange =
     "\nThe input file holds a code outside 0 to 255; decoding stopped there.\n";
+constexpr std::string_view kNoMemory =
+    "\nquarvend cannot start: Cannot allocate memory.\n";
 
 constexpr int kSuccess = 0;
-constexpr int kRefused = 1;  // a file could not be used, or the input held a bad code
-constexpr int kFailedClose = -1;  // some output did not reach its file
+constexpr int kRefused =
+    1;  // a file could not be used, or its text could not all be read
+constexpr int kOutputLost = -1;  // some output did not reach its file
 
 // The input is read this much at a time; the text buffer takes what one block
 // can decode to on top of a block's worth, so that every flush is large.
 constexpr std::size_t kBlockSize = std::size_t{128} << 10;
 constexpr std::size_t kTextSize = kBlockSize + EncodedReader::maxOutput(kBlockSize);
 
-// Static, so that every buffer of the run exists before any file is touched.
+// Static, so that the run's buffers exist before it touches any file.
 unsigned char inputBlock[kBlockSize];
 unsigned char textBuffer[kTextSize];
 
-std::string inputCannotBeOpened(const platform::NativeName& name,
-                                const std::string& why) {
-  return "\nThe input file " + platform::displayName(name) + " cannot be opened: " + why +
-         ".\n";
-}
-
-std::string outputCannotBeCreated(const platform::NativeName& name,
-                                  const std::string& why) {
-  return "\nThe output file " + platform::displayName(name) +
-         " cannot be created: " + why + ".\n";
-}
-
-std::string closingMessage(const platform::NativeName& outputName) {
-  return "\nYour 'quarvended' (decoded) text is in " + platform::displayName(outputName) +
-         "\n";
+// Writes a message made of `pieces`, which allocates nothing.
+void tell(DosTextWriter& output, std::initializer_list<std::string_view> pieces) {
+  for (std::string_view piece : pieces) output.write(piece);
 }
 
 // Ends the run early with a message. Like every way out, it writes out what
 // is pending on standard output first.
-int endWith(DosTextWriter& output, std::size_t console, std::string_view message,
-            int status) {
-  output.write(message);
+int endWith(DosTextWriter& output, std::size_t console,
+            std::initializer_list<std::string_view> message, int status) {
+  tell(output, message);
   output.close(console);
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   const bool consoleOpenAtStart = platform::prepareStandardStreams();
   const std::vector<platform::NativeName> names = platform::commandLine(argc, argv);
+  // Every piece of memory the run needs is taken here, before any file is
+  // touched, so that a lack of it can harm nothing.
+  const std::string inputName = names.empty() ? "" : platform::displayName(names[0]);
+  const std::string outputName = names.size() == 2 ? platform::displayName(names[1]) : "";
+  std::string reason;
+  reason.reserve(quarvend::kReasonCapacity);
   DosTextWriter output(textBuffer, kTextSize);
   FileSink consoleSink(platform::kStandardOutput);
   const std::size_t console = output.addSink(consoleSink);
   if (!consoleOpenAtStart) output.markFailed(console);
 
   // 1. No file named: banner and usage.
-  if (names.empty()) {
-    output.write(kBannerFirst);
-    output.write(kBannerSecond);
-    return endWith(output, console, kUsage, kSuccess);
-  }
+  if (names.empty())
+    return endWith(output, console, {kBannerFirst, kBannerSecond, kUsage}, kSuccess);
 
   // 2. The symbol table is built by the compiler (kCodeOutputs).
 
-  // 3. The input file; it is only ever read.
-  std::string reason;
+  // 3. The input file; it is only ever read. Standard output must not be the
+  //    input itself, or every message would land in it. The first block is
+  //    read before the output file is touched.
   int inputFd = -1;
   if (!platform::openForReading(names[0], inputFd, reason)) {
-    return endWith(output, console, inputCannotBeOpened(names[0], reason), kRefused);
+    return endWith(output, console,
+                   {"\nThe input file ", inputName, " cannot be opened: ", reason, ".\n"},
+                   kRefused);
+  }
+  bool same = true;
+  if (!platform::sameFile(inputFd, platform::kStandardOutput, same, reason) || same) {
+    return kRefused;
+  }
+  std::size_t got = 0;
+  if (!platform::readSome(inputFd, inputBlock, kBlockSize, got, reason)) {
+    return endWith(output, console,
+                   {"\nThe input file ", inputName, " cannot be read: ", reason, ".\n"},
+                   kRefused);
   }
 
   // 4. The output file, only with exactly two names. It is opened without
-  //    being emptied, compared with the input, and only then emptied, so that
-  //    naming one file twice cannot destroy it. It gets the decoded text only.
+  //    being emptied and compared with the input, and only then emptied, so
+  //    that naming one file twice cannot destroy it; a comparison that cannot
+  //    be made counts as a refusal. The file gets the decoded text only.
   const bool withFile = names.size() == 2;
-  int outputFd = -1;
   std::optional<FileSink> fileSink;
   std::size_t file = 0;
   if (withFile) {
-    if (!platform::openForWriting(names[1], outputFd, reason)) {
-      return endWith(output, console, outputCannotBeCreated(names[1], reason), kRefused);
-    }
-    bool same = false;
-    if (!platform::sameFile(inputFd, outputFd, same, reason)) same = false;
-    if (same) return endWith(output, console, kSameFile, kRefused);
-    if (!platform::emptyFile(outputFd, reason)) {
-      return endWith(output, console, outputCannotBeCreated(names[1], reason), kRefused);
-    }
+    int outputFd = -1;
+    const auto cannotCreate = [&] {
+      return endWith(
+          output, console,
+          {"\nThe output file ", outputName, " cannot be created: ", reason, ".\n"},
+          kRefused);
+    };
+    if (!platform::openForWriting(names[1], outputFd, reason)) return cannotCreate();
+    if (!platform::sameFile(inputFd, outputFd, same, reason)) return cannotCreate();
+    if (same) return endWith(output, console, {kSameFile}, kRefused);
+    if (!platform::emptyFile(outputFd, reason)) return cannotCreate();
     file = output.addSink(fileSink.emplace(outputFd));
   }
 
-  // Feeds the reader the input's next block, or its end; a read error counts
-  // as the end.
+  // 5 and 6. Find the start marker and decode the number list, a block at a
+  //    time, until the list ends or a read fails. Without an output file,
+  //    nothing more can be delivered once standard output has failed.
   EncodedReader reader;
-  const auto decodeNextBlock = [&] {
-    std::size_t got = 0;
-    if (!platform::readSome(inputFd, inputBlock, kBlockSize, got, reason)) got = 0;
+  bool readFailed = false;
+  for (;;) {
     if (got == 0) {
       output.commit(reader.finish(output.reserve(quarvend::kMaxFormSize)));
     } else {
       output.commit(
           reader.feed(inputBlock, got, output.reserve(EncodedReader::maxOutput(got))));
     }
-  };
-
-  // 5. The start marker; without it nothing is decoded and the output stays empty.
-  while (!reader.pastMarker() && !reader.ended()) decodeNextBlock();
-  if (reader.end() == EncodedReader::End::kNotOstrevic) {
-    if (withFile) output.close(file);
-    return endWith(output, console, kNotOstrevic, kSuccess);
+    if (reader.ended() || (!withFile && output.failed(console))) break;
+    if (!platform::readSome(inputFd, inputBlock, kBlockSize, got, reason)) {
+      readFailed = true;
+      break;
+    }
   }
-
-  // 6. Decode the number list.
-  while (!reader.ended()) decodeNextBlock();
-  const bool outOfRange = reader.end() == EncodedReader::End::kCodeOutOfRange;
+  // The output file's text is complete: it is closed before any message.
+  const bool fileComplete = !withFile || output.close(file);
+  if (reader.end() == EncodedReader::End::kNotOstrevic) {
+    return endWith(output, console, {kNotOstrevic}, kSuccess);
+  }
+  if (reader.end() == EncodedReader::End::kCodeOutOfRange)
+    tell(output, {kCodeOutOfRange});
+  if (readFailed) {
+    tell(output, {"\nThe input file ", inputName, " cannot be read: ", reason, ".\n"});
+  }
 
   // 7. Close the input.
   const bool inputClosed = platform::closeFile(inputFd, reason);
 
-  // 8. The output file's text is complete: close it, then the messages. Its
-  //    close decides the status; without an output file, standard output
-  //    holds the only copy of the text, so its failure counts as well as the
-  //    input's close.
-  bool outputComplete;
+  // 8. The closing message, and word of any text the output file did not get.
+  //    Without an output file, standard output holds the only copy of the
+  //    text, so its failure counts, as does the input's close.
+  bool outputComplete = fileComplete;
   if (withFile) {
-    outputComplete = output.close(file);
-    if (outOfRange) output.write(kCodeOutOfRange);
-    output.write(closingMessage(names[1]));
+    tell(output, {"\nYour 'quarvended' (decoded) text is in ", outputName, "\n"});
+    if (!fileComplete) {
+      tell(output, {"\nThe output file ", outputName,
+                    " could not be written in full: ", output.reason(file), ".\n"});
+    }
     output.close(console);
   } else {
-    if (outOfRange) output.write(kCodeOutOfRange);
     outputComplete = output.close(console) && inputClosed;
   }
 
   // 9. Exit.
-  if (!outputComplete) return kFailedClose;
-  return outOfRange ? kRefused : kSuccess;
+  if (!outputComplete) return kOutputLost;
+  const bool allDecoded = !readFailed && reader.end() == EncodedReader::End::kEndOfList;
+  return allDecoded ? kSuccess : kRefused;
+}
+
+}  // namespace
+
+// Nothing the run allocates after its start can fail; an exception here means
+// that the start itself could not get its memory, before any file was touched.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (...) {
+    try {
+      DosTextWriter output(textBuffer, kTextSize);
+      FileSink consoleSink(platform::kStandardOutput);
+      endWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
+    } catch (...) {
+    }
+    return kRefused;
+  }
 }

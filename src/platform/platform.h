@@ -1,7 +1,8 @@
 // The one place that knows the operating system: the command line, files
 // opened in binary mode, file identity, and the standard streams. Nothing here
 // prints or exits. Every operation that can fail returns false and stores the
-// system's reason, in words, in `reason`.
+// system's reason, in words, in `reason`, in place: a string reserved before
+// the run touches any file takes it without allocating.
 #pragma once
 
 #include <cstddef>
@@ -23,8 +24,10 @@ inline constexpr int kStandardOutput = 1;
 // Makes the three standard descriptors safe to use: any of 0 to 2 that is
 // closed gets the null device, so that no file the tool opens later can land
 // on one of them, and standard output is put in binary mode where the C
-// runtime would otherwise translate line ends. Returns false when standard
-// output was closed at start, which the caller must treat as a failed output.
+// runtime would otherwise translate line ends. A broken pipe or a file-size
+// limit makes a write fail instead of ending the process. Returns false when
+// standard output was closed at start, which the caller must treat as a
+// failed output.
 bool prepareStandardStreams();
 
 // The file names given on the command line, without the program name.

@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,11 +14,17 @@
 namespace quarvend::platform {
 namespace {
 
-std::string reasonFor(int error) { return std::strerror(error); }
+// Assigns in place, so that a reason string reserved at start-up is filled
+// without allocating.
+void setReason(std::string& reason, int error) { reason.assign(std::strerror(error)); }
 
 }  // namespace
 
 bool prepareStandardStreams() {
+  // A reader that leaves early or a file-size limit then fails a write like
+  // any other (EPIPE, EFBIG) instead of killing the run.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   bool outputOpen = true;
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
@@ -45,14 +52,14 @@ bool openForReading(const NativeName& name, int& fd, std::string& reason) {
     fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    reason = reasonFor(errno);
+    setReason(reason, errno);
     return false;
   }
   // open() takes a folder for reading; the first read would then fail.
   struct stat info {};
   if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
-    reason = reasonFor(EISDIR);
+    setReason(reason, EISDIR);
     return false;
   }
   return true;
@@ -63,7 +70,7 @@ bool openForWriting(const NativeName& name, int& fd, std::string& reason) {
     fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    reason = reasonFor(errno);
+    setReason(reason, errno);
     return false;
   }
   return true;
@@ -72,12 +79,12 @@ bool openForWriting(const NativeName& name, int& fd, std::string& reason) {
 bool emptyFile(int fd, std::string& reason) {
   struct stat info {};
   if (fstat(fd, &info) != 0) {
-    reason = reasonFor(errno);
+    setReason(reason, errno);
     return false;
   }
   if (!S_ISREG(info.st_mode)) return true;
   if (ftruncate(fd, 0) != 0) {
-    reason = reasonFor(errno);
+    setReason(reason, errno);
     return false;
   }
   return true;
@@ -87,7 +94,7 @@ bool sameFile(int first, int second, bool& same, std::string& reason) {
   struct stat a {};
   struct stat b {};
   if (fstat(first, &a) != 0 || fstat(second, &b) != 0) {
-    reason = reasonFor(errno);
+    setReason(reason, errno);
     return false;
   }
   same = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -96,7 +103,7 @@ bool sameFile(int first, int second, bool& same, std::string& reason) {
 
 bool closeFile(int fd, std::string& reason) {
   if (::close(fd) == 0) return true;
-  reason = reasonFor(errno);
+  setReason(reason, errno);
   return false;
 }
 
@@ -110,7 +117,7 @@ Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
     return Step::kDone;
   }
   if (errno == EINTR) return Step::kInterrupted;
-  reason = reasonFor(errno);
+  setReason(reason, errno);
   return Step::kFailed;
 }
 
@@ -124,7 +131,7 @@ Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t&
   if (result < 0 && errno == EINTR) return Step::kInterrupted;
   if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Step::kWouldBlock;
   // A write that stores nothing without an error would only repeat itself.
-  reason = reasonFor(result < 0 ? errno : EIO);
+  setReason(reason, result < 0 ? errno : EIO);
   return Step::kFailed;
 }
 
@@ -132,7 +139,7 @@ bool waitWritable(int fd, std::string& reason) {
   pollfd target{fd, POLLOUT, 0};
   while (poll(&target, 1, -1) < 0) {
     if (errno != EINTR) {
-      reason = reasonFor(errno);
+      setReason(reason, errno);
       return false;
     }
   }

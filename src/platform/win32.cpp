@@ -14,7 +14,9 @@
 namespace quarvend::platform {
 namespace {
 
-std::string reasonFor(int error) { return std::strerror(error); }
+// Assigns in place, so that a reason string reserved at start-up is filled
+// without allocating.
+void setReason(std::string& reason, int error) { reason.assign(std::strerror(error)); }
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
@@ -52,7 +54,7 @@ bool openWith(const NativeName& name, int flags, int& fd, std::string& reason) {
   const errno_t error = _wsopen_s(&fd, openableName(name).c_str(), flags | _O_BINARY,
                                   _SH_DENYNO, _S_IREAD | _S_IWRITE);
   if (error == 0) return true;
-  reason = reasonFor(error);
+  setReason(reason, error);
   return false;
 }
 
@@ -113,16 +115,22 @@ bool emptyFile(int fd, std::string& reason) {
   if (GetFileType(handleOf(fd)) != FILE_TYPE_DISK) return true;
   const errno_t error = _chsize_s(fd, 0);
   if (error == 0) return true;
-  reason = reasonFor(error);
+  setReason(reason, error);
   return false;
 }
 
 bool sameFile(int first, int second, bool& same, std::string& reason) {
+  // A console, pipe or device has no file index, and is no file on disk.
+  if (GetFileType(handleOf(first)) != FILE_TYPE_DISK ||
+      GetFileType(handleOf(second)) != FILE_TYPE_DISK) {
+    same = false;
+    return true;
+  }
   BY_HANDLE_FILE_INFORMATION a{};
   BY_HANDLE_FILE_INFORMATION b{};
   if (!GetFileInformationByHandle(handleOf(first), &a) ||
       !GetFileInformationByHandle(handleOf(second), &b)) {
-    reason = reasonFor(EACCES);
+    setReason(reason, EACCES);
     return false;
   }
   same = a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
@@ -132,7 +140,7 @@ bool sameFile(int first, int second, bool& same, std::string& reason) {
 
 bool closeFile(int fd, std::string& reason) {
   if (_close(fd) == 0) return true;
-  reason = reasonFor(errno);
+  setReason(reason, errno);
   return false;
 }
 
@@ -146,7 +154,7 @@ Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
     return Step::kDone;
   }
   if (errno == EINTR) return Step::kInterrupted;
-  reason = reasonFor(errno);
+  setReason(reason, errno);
   return Step::kFailed;
 }
 
@@ -159,7 +167,7 @@ Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t&
   }
   if (result < 0 && errno == EINTR) return Step::kInterrupted;
   if (result < 0 && errno == EAGAIN) return Step::kWouldBlock;
-  reason = reasonFor(result < 0 ? errno : ENOSPC);
+  setReason(reason, result < 0 ? errno : ENOSPC);
   return Step::kFailed;
 }
 
