@@ -75,8 +75,14 @@ TEST(FastDecode, MatchesPlainReadingOnRandomInputsInRandomPieces) {
       pieces.assign(1 + rng() % 3, 0);
       for (std::size_t& piece : pieces) piece = pieceSizes[rng() % pieceSizes.size()];
     }
-    ASSERT_EQ(testing::decodeInPieces(input, pieces), testing::plainReading(input))
+    const testing::Decoded expected = testing::plainReading(input);
+    ASSERT_EQ(testing::decodeInPieces(input, pieces), expected)
         << "case " << i << ", first piece " << pieces[0] << ", input \"" << input << '"';
+    const unsigned threads = 1 + i % 3;
+    const std::size_t blockSize = 40 + rng() % 300;
+    ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads), expected)
+        << "case " << i << ", " << threads << " threads, blocks of " << blockSize
+        << ", input \"" << input << '"';
   }
 }
 

@@ -1,5 +1,7 @@
 #include "cli/dos_text_writer.h"
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace quarvend {
@@ -23,14 +25,28 @@ std::size_t DosTextWriter::addSink(ByteSink& sink) {
   return sinkCount_++;
 }
 
-void DosTextWriter::flush() {
-  for (std::size_t i = sinkCount_; i > 0 && used_ > 0; --i) {
+void DosTextWriter::handOver(const unsigned char* data, std::size_t size) {
+  for (std::size_t i = sinkCount_; i > 0 && size > 0; --i) {
     Sink& sink = sinks_[i - 1];
-    if (sink.open && !sink.failed && !sink.sink->write(buffer_, used_, sink.reason)) {
+    if (sink.open && !sink.failed && !sink.sink->write(data, size, sink.reason)) {
       sink.failed = true;
     }
   }
+}
+
+void DosTextWriter::flush() {
+  handOver(buffer_, used_);
   used_ = 0;
+}
+
+void DosTextWriter::putOnDisk(const unsigned char* text, std::size_t size) {
+  if (capacity_ - used_ < size) flush();
+  if (capacity_ < size) {
+    handOver(text, size);
+    return;
+  }
+  std::memcpy(buffer_ + used_, text, size);
+  used_ += size;
 }
 
 bool DosTextWriter::close(std::size_t number) {

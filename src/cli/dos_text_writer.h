@@ -77,6 +77,10 @@ class DosTextWriter {
   }
   void commit(std::size_t count) { used_ += count; }
 
+  // Adds text already in on-disk form. Text too large for the buffer goes to
+  // the sinks straight from `text`, after what is buffered, without a copy.
+  void putOnDisk(const unsigned char* text, std::size_t size);
+
   // Hands the buffered bytes to every open sink that has not failed.
   void flush();
 
@@ -87,6 +91,14 @@ class DosTextWriter {
   // Whether a write to sink `number` has failed (or it was marked so), and
   // the system's reason for its first failure.
   bool failed(std::size_t number) const { return sinks_[number].failed; }
+
+  // True when no sink can take more text: each is closed or has failed.
+  bool deliversNothing() const {
+    for (std::size_t i = 0; i < sinkCount_; ++i) {
+      if (sinks_[i].open && !sinks_[i].failed) return false;
+    }
+    return true;
+  }
   const std::string& reason(std::size_t number) const { return sinks_[number].reason; }
 
   // Counts sink `number` as failed before any write (for a stream that was
@@ -100,6 +112,9 @@ class DosTextWriter {
     bool failed = false;
     std::string reason;
   };
+
+  // Hands data[0..size) to every open sink that has not failed, newest first.
+  void handOver(const unsigned char* data, std::size_t size);
 
   unsigned char* buffer_;
   std::size_t capacity_;

@@ -4,12 +4,15 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
+#include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/decode_input.h"
 #include "cli/dos_text_writer.h"
 #include "decode/encoded_reader.h"
 #include "platform/platform.h"
@@ -38,13 +41,18 @@ constexpr int kRefused =
     1;  // a file could not be used, or its text could not all be read
 constexpr int kOutputLost = -1;  // some output did not reach its file
 
-// The input is read this much at a time; the text buffer takes what one block
-// can decode to on top of a block's worth, so that every flush is large.
-constexpr std::size_t kBlockSize = std::size_t{128} << 10;
-constexpr std::size_t kTextSize = kBlockSize + EncodedReader::maxOutput(kBlockSize);
+// The text buffer takes what one block can decode to on top of a block's
+// worth, so that every flush is large.
+constexpr std::size_t kTextSize =
+    quarvend::kBlockSize +
+    EncodedReader::maxOutput(quarvend::DecodeBuffers::kCarry + quarvend::kBlockSize);
+
+// Below this size an input is decoded on one thread: starting threads would
+// cost more than they save.
+constexpr std::uint64_t kParallelFrom = std::uint64_t{4} << 20;
 
 // Static, so that the run's buffers exist before it touches any file.
-unsigned char inputBlock[kBlockSize];
+quarvend::DecodeBuffers decodeBuffers;
 unsigned char textBuffer[kTextSize];
 
 // Writes a message made of `pieces`, which allocates nothing.
@@ -94,8 +102,9 @@ int run(int argc, char** argv) {
   if (!platform::sameFile(inputFd, platform::kStandardOutput, same, reason) || same) {
     return kRefused;
   }
+  quarvend::FileSource input(inputFd);
   std::size_t got = 0;
-  if (!platform::readSome(inputFd, inputBlock, kBlockSize, got, reason)) {
+  if (!input.read(decodeBuffers.first, quarvend::kBlockSize, got, reason)) {
     return endWith(output, console,
                    {"\nThe input file ", inputName, " cannot be read: ", reason, ".\n"},
                    kRefused);
@@ -124,23 +133,18 @@ int run(int argc, char** argv) {
   }
 
   // 5 and 6. Find the start marker and decode the number list, a block at a
-  //    time, until the list ends or a read fails. Without an output file,
-  //    nothing more can be delivered once standard output has failed.
+  //    time, until the list ends, a read fails, or no output takes the text
+  //    any more. A large file is decoded on as many threads as the process
+  //    may use.
+  quarvend::DecodeSettings settings;
+  std::uint64_t inputSize = 0;
+  settings.splittable =
+      platform::isRegularFile(inputFd, inputSize) && inputSize >= kParallelFrom;
+  settings.threads = std::min(platform::usableProcessors(), quarvend::kMaxThreads);
   EncodedReader reader;
-  bool readFailed = false;
-  for (;;) {
-    if (got == 0) {
-      output.commit(reader.finish(output.reserve(quarvend::kMaxFormSize)));
-    } else {
-      output.commit(
-          reader.feed(inputBlock, got, output.reserve(EncodedReader::maxOutput(got))));
-    }
-    if (reader.ended() || (!withFile && output.failed(console))) break;
-    if (!platform::readSome(inputFd, inputBlock, kBlockSize, got, reason)) {
-      readFailed = true;
-      break;
-    }
-  }
+  const quarvend::InputEnd inputEnd =
+      decodeInput(input, got, reader, output, decodeBuffers, settings, reason);
+  const bool readFailed = inputEnd == quarvend::InputEnd::kReadFailed;
   // The output file's text is complete: it is closed before any message.
   const bool fileComplete = !withFile || output.close(file);
   if (reader.end() == EncodedReader::End::kNotOstrevic) {

@@ -49,7 +49,15 @@ class EncodedReader {
   }
 
   // A reader at the start of a file, decoding plain runs of codes with `scan`.
-  explicit EncodedReader(ScanFunction scan = scanCodes) : scan_(scan) {}
+  EncodedReader() = default;
+  explicit EncodedReader(ScanFunction scan) : scan_(scan) {}
+
+  // A reader for a piece of the number list that starts between two codes.
+  static EncodedReader inNumberList(ScanFunction scan) {
+    EncodedReader reader(scan);
+    reader.stage_ = Stage::kBetweenCodes;
+    return reader;
+  }
 
   // Decodes block[0..size), the input's next bytes, into `out`, which has room
   // for maxOutput(size) bytes. Returns how many bytes it stored. A block that
@@ -60,6 +68,7 @@ class EncodedReader {
   // Returns how many bytes it stored in `out` (room for kMaxFormSize).
   std::size_t finish(unsigned char* out);
 
+  ScanFunction scan() const { return scan_; }
   Stage stage() const { return stage_; }
   End end() const { return end_; }
   bool ended() const { return stage_ == Stage::kEnded; }
@@ -80,7 +89,7 @@ class EncodedReader {
     end_ = end;
   }
 
-  ScanFunction scan_;
+  ScanFunction scan_ = scanCodes;
   Stage stage_ = Stage::kLeadIn;
   End end_ = End::kNone;
   bool negative_ = false;        // the pending sign was '-'

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,11 @@ bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
 bool writeAll(int fd, const unsigned char* data, std::size_t size, std::string& reason);
 
 bool closeFile(int fd, std::string& reason);
+
+// Whether `fd` is open on a regular file, and then its size in `size`.
+bool isRegularFile(int fd, std::uint64_t& size);
+
+// How many processors this process may run on, at least 1.
+unsigned usableProcessors();
 
 }  // namespace quarvend::platform

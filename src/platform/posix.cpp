@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,25 @@ bool closeFile(int fd, std::string& reason) {
   if (::close(fd) == 0) return true;
   setReason(reason, errno);
   return false;
+}
+
+bool isRegularFile(int fd, std::uint64_t& size) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+unsigned usableProcessors() {
+#ifdef __linux__
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+#endif
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
 namespace os {

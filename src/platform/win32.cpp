@@ -144,6 +144,27 @@ bool closeFile(int fd, std::string& reason) {
   return false;
 }
 
+bool isRegularFile(int fd, std::uint64_t& size) {
+  LARGE_INTEGER length{};
+  if (GetFileType(handleOf(fd)) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(handleOf(fd), &length)) {
+    return false;
+  }
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  return true;
+}
+
+unsigned usableProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+  }
+  return 1;
+}
+
 namespace os {
 
 Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,

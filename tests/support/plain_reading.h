@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/decode_input.h"
+#include "cli/dos_text_writer.h"
 #include "decode/encoded_reader.h"
 
 namespace quarvend::testing {
@@ -97,6 +99,45 @@ inline Decoded decodeInPieces(std::string_view raw,
   out.resize(used + EncodedReader::maxOutput(0));
   out.resize(used + reader.finish(out.data() + used));
   return {reader.end(), std::string(out.begin(), out.end())};
+}
+
+// Decodes `raw` the way the tool does, from a source that hands out at most
+// `blockSize` bytes a read, split into blocks of that size for `threads`
+// threads, into a writer with a small buffer.
+inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
+                               unsigned threads, ScanFunction scan = scanCodes) {
+  struct Source final : ByteSource {
+    std::string_view rest;
+    bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string&) override {
+      got = std::min(size, rest.size());
+      std::copy_n(rest.data(), got, buffer);
+      rest.remove_prefix(got);
+      return true;
+    }
+  } source;
+  struct Sink final : ByteSink {
+    std::string bytes;
+    bool write(const unsigned char* data, std::size_t size, std::string&) override {
+      bytes.append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    bool close(std::string&) override { return true; }
+  } sink;
+  static DecodeBuffers* const buffers = new DecodeBuffers;
+  std::vector<unsigned char> text(
+      blockSize + EncodedReader::maxOutput(DecodeBuffers::kCarry + blockSize));
+  DosTextWriter output(text.data(), text.size());
+  const std::size_t number = output.addSink(sink);
+  source.rest = raw;
+  std::string reason;
+  std::size_t first = 0;
+  source.read(buffers->first, blockSize, first, reason);
+  EncodedReader reader(scan);
+  decodeInput(source, first, reader, output, *buffers, {blockSize, threads, true},
+              reason);
+  output.close(number);
+  return {reader.end(), sink.bytes};
 }
 
 }  // namespace quarvend::testing

@@ -1,0 +1,68 @@
+// Reading the input and feeding it to the decoder, on one thread or, for a
+// large regular file, on several, with the text always written in order.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "cli/dos_text_writer.h"
+#include "decode/encoded_reader.h"
+
+namespace quarvend {
+
+// Where the input's raw bytes come from: a file, or memory in tests.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `size` bytes into `buffer`; `got` is 0 at the end of the
+  // input. Returns false with the system's reason when the read failed.
+  virtual bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+                    std::string& reason) = 0;
+};
+
+// A source on a file descriptor.
+class FileSource final : public ByteSource {
+ public:
+  explicit FileSource(int fd) : fd_(fd) {}
+  bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+            std::string& reason) override;
+
+ private:
+  int fd_;
+};
+
+inline constexpr std::size_t kBlockSize = std::size_t{128} << 10;
+inline constexpr unsigned kMaxThreads = 4;
+
+// Every buffer that decoding needs, made before the run touches any file. A
+// block is split just before white space near its end, and the rest, at most
+// kCarry bytes, is carried to the front of the next block.
+struct DecodeBuffers {
+  static constexpr std::size_t kCarry = 256;
+  static constexpr std::size_t kSlots = kMaxThreads + 2;
+  struct Slot {
+    unsigned char input[kCarry + kBlockSize];
+    unsigned char text[EncodedReader::maxOutput(kCarry + kBlockSize)];
+  };
+  unsigned char first[kBlockSize];  // the first block, read before anything else
+  Slot slots[kSlots];
+};
+
+struct DecodeSettings {
+  std::size_t blockSize = kBlockSize;  // at most kBlockSize; tests use small ones
+  unsigned threads = 1;                // at most kMaxThreads
+  bool splittable = false;             // the input is a large regular file
+};
+
+// How decoding stopped, besides the reader's own end.
+enum class InputEnd { kDecoded, kReadFailed, kNothingDelivered };
+
+// Feeds `reader` the first block (buffers.first[0..firstSize), 0 for an
+// empty input) and then the rest of `source`, until the reader ends, a read
+// fails (`reason` says why; a code the failure cut off is not decoded), or
+// `output` delivers nothing any more. The text goes to `output` in order.
+InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& reader,
+                     DosTextWriter& output, DecodeBuffers& buffers,
+                     const DecodeSettings& settings, std::string& reason);
+
+}  // namespace quarvend
