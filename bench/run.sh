@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Benchmark for quarvend: decoding speed against `base64 -d` and `cat`, and
-# peak memory on a large and a tiny input. See bench/README.md.
+# Benchmark for quarvend: decoding speed and start-up against `cat` (and
+# `base64 -d`), and peak memory on a large and a small input. See
+# bench/README.md.
 #
 # usage: bench/run.sh [--mb N] [--rounds N] [--bin PATH] [--work DIR] [--fresh]
 #
@@ -57,7 +58,7 @@ or point to one: bench/run.sh --bin PATH   (or QUARVEND_BIN=PATH)"
 fi
 bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
 
-for tool in g++ python3 base64 cat head cmp; do
+for tool in g++ python3 base64 cat head cmp taskset; do
     command -v "$tool" >/dev/null || die "needs '$tool' on PATH"
 done
 
@@ -86,11 +87,12 @@ bytes=$((mb * 1024 * 1024))
 stamp="size=$bytes src=$src gen=$(cksum < "$here/make_input.cpp")"
 if [ "$fresh" = 1 ] || [ "$(cat "$work/inputs.stamp" 2>/dev/null || true)" != "$stamp" ] ||
    [ ! -f "$work/big.ost" ] || [ ! -f "$work/big.b64" ] || [ ! -f "$work/small.ost" ] ||
-   [ ! -f "$work/small.expected" ]; then
+   [ ! -f "$work/small.expected" ] || [ ! -f "$work/tiny.ost" ]; then
     echo "making inputs in $work (${mb} MiB, text from $src)"
     rm -f "$work/inputs.stamp"
     "$gen" "$src" "$work/big.ost" "$bytes"
     "$gen" "$src" "$work/small.ost" 1024 "$work/small.expected"
+    "$gen" "$src" "$work/tiny.ost" 100
     # base64 wraps at 76 characters: every 57 random bytes become a 77-byte
     # line, so whole lines make a file of just under $bytes bytes.
     b64_lines=$((bytes / 77))
@@ -133,7 +135,7 @@ if [ ! -x "$time_bin" ]; then
 fi
 
 # Warm the page cache so that every command reads from memory.
-for f in big.ost big.b64 small.ost; do
+for f in big.ost big.b64 small.ost tiny.ost; do
     cat "$work/$f" > /dev/null
 done
 echo

@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "decode/code_scanner.h"
@@ -76,13 +77,17 @@ TEST(FastDecode, MatchesPlainReadingOnRandomInputsInRandomPieces) {
       for (std::size_t& piece : pieces) piece = pieceSizes[rng() % pieceSizes.size()];
     }
     const testing::Decoded expected = testing::plainReading(input);
-    ASSERT_EQ(testing::decodeInPieces(input, pieces), expected)
-        << "case " << i << ", first piece " << pieces[0] << ", input \"" << input << '"';
+    for (const ScanKernel& kernel : usableKernels()) {
+      ASSERT_EQ(testing::decodeInPieces(input, pieces, kernel.scan), expected)
+          << kernel.name << ", case " << i << ", first piece " << pieces[0]
+          << ", input \"" << input << '"';
+    }
     const unsigned threads = 1 + i % 3;
     const std::size_t blockSize = 40 + rng() % 300;
-    ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads), expected)
-        << "case " << i << ", " << threads << " threads, blocks of " << blockSize
-        << ", input \"" << input << '"';
+    const ScanKernel& kernel = usableKernels()[i % usableKernels().size()];
+    ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads, kernel.scan), expected)
+        << kernel.name << ", case " << i << ", " << threads << " threads, blocks of "
+        << blockSize << ", input \"" << input << '"';
   }
 }
 
@@ -102,9 +107,12 @@ TEST(FastDecode, HandsOverAtBlockBoundaries) {
       input += ' ' + odd + " 3 200 1 \r\n 4";
       for (int i = 0; i < 40; ++i) input += " 65";
       const testing::Decoded expected = testing::plainReading(input);
-      for (std::size_t piece : {std::size_t{0}, std::size_t{100}, std::size_t{131}}) {
-        ASSERT_EQ(testing::decodeInPieces(input, {piece}), expected)
-            << "odd code \"" << odd << "\" at " << offset << ", pieces of " << piece;
+      for (const ScanKernel& kernel : usableKernels()) {
+        for (std::size_t piece : {std::size_t{0}, std::size_t{100}, std::size_t{131}}) {
+          ASSERT_EQ(testing::decodeInPieces(input, {piece}, kernel.scan), expected)
+              << kernel.name << ", odd code \"" << odd << "\" at " << offset
+              << ", pieces of " << piece;
+        }
       }
     }
   }
@@ -152,11 +160,57 @@ TEST(FastDecode, ChunkFindersFollowByteRules) {
       ChunkCodes codes;
       findCodesPortable(chunk + 1, codes);
       expectMatchesByteRules(chunk + 1, codes);
-#if QUARVEND_VECTOR_SCAN
-      findCodesVector(chunk + 1, codes);
+#if QUARVEND_X86_KERNELS
+      findCodesSse2(chunk + 1, codes);
       expectMatchesByteRules(chunk + 1, codes);
 #endif
       if (HasFatalFailure()) return;
+    }
+  }
+}
+
+// Every kernel against the portable one, from every start in random inputs
+// (some dense with digit runs), with sizes and output room around the
+// per-chunk limits and a table of random bytes and sizes, in buffers exactly
+// as large as the contract allows, so that the sanitizers see any stray access.
+TEST(FastDecode, EveryKernelMatchesThePortableOne) {
+  std::mt19937 rng(31);
+  CodeOutputTable outputs;
+  for (OnDiskForm& output : outputs) {
+    output = {{static_cast<unsigned char>(rng()), static_cast<unsigned char>(rng())},
+              static_cast<unsigned char>(rng() % 4 == 0 ? 2 : 1),
+              0};
+  }
+  for (int i = 0; i < 120; ++i) {
+    std::string input = randomInput(rng);
+    if (i % 2 == 0) {
+      input.resize(300);
+      for (char& byte : input)
+        byte =
+            rng() % 16 == 0 ? static_cast<char>(rng()) : "0123456789 \r\n\t"[rng() % 14];
+    }
+    for (std::size_t from = 0; from < std::min<std::size_t>(input.size(), 130); ++from) {
+      for (std::size_t size : {input.size() - from, std::size_t{67}, std::size_t{68},
+                               std::size_t{69}, std::size_t{132}, std::size_t{133}}) {
+        if (size > input.size() - from) continue;
+        const std::vector<unsigned char> raw(input.begin() + from,
+                                             input.begin() + from + size);
+        const std::size_t codeRoom =
+            std::vector<std::size_t>{32, 33, 47, 64, 1000}[rng() % 5];
+        std::vector<unsigned char> expected(2 * codeRoom);
+        const ScanResult want =
+            scanCodesPortable(raw.data(), size, outputs, expected.data(), codeRoom);
+        expected.resize(want.written);
+        for (const ScanKernel& kernel : usableKernels()) {
+          std::vector<unsigned char> actual(2 * codeRoom);
+          const ScanResult got =
+              kernel.scan(raw.data(), size, outputs, actual.data(), codeRoom);
+          actual.resize(got.written);
+          ASSERT_EQ(std::tie(got.consumed, got.codes, actual),
+                    std::tie(want.consumed, want.codes, expected))
+              << kernel.name << ", input " << i << " from " << from << " size " << size;
+        }
+      }
     }
   }
 }

@@ -13,15 +13,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "decode/symbol_table.h"
 
-// The SSE2 classifier is used where SSE2 is part of the baseline (every x86-64
-// target) unless QUARVEND_PORTABLE_SCAN asks for the portable one everywhere.
-#if !defined(QUARVEND_PORTABLE_SCAN) && (defined(__SSE2__) || defined(_M_X64))
-#define QUARVEND_VECTOR_SCAN 1
+// The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
+// file of its own with its own instruction-set flags; scan_kernels.cpp alone
+// checks which of them the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUARVEND_X86_KERNELS 1
 #else
-#define QUARVEND_VECTOR_SCAN 0
+#define QUARVEND_X86_KERNELS 0
 #endif
 
 namespace quarvend {
@@ -59,9 +61,9 @@ struct ChunkCodes {
 // with word-sized arithmetic; builds everywhere.
 void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes);
 
-#if QUARVEND_VECTOR_SCAN
+#if QUARVEND_X86_KERNELS
 // The same as findCodesPortable, with SSE2.
-void findCodesVector(const unsigned char* chunk, ChunkCodes& codes);
+void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes);
 #endif
 
 struct ScanResult {
@@ -70,8 +72,8 @@ struct ScanResult {
   std::size_t written = 0;   // output bytes stored
 };
 
-// Decodes the leading codes of raw[0..size) into `out`, storing outputs[code]
-// for each (two bytes stored, `size` of them kept), and stops at the first
+// A scan kernel decodes the leading codes of raw[0..size) into `out`, storing
+// outputs[code] for each (two bytes stored, `size` of them kept), and stops at the first
 // code it does not handle (see above), once fewer than kScanReadAhead bytes are
 // left, or once fewer than kMaxCodesPerChunk codes may still be stored.
 // `codeRoom` is that limit: out has room for 2 * codeRoom bytes.
@@ -79,13 +81,37 @@ struct ScanResult {
 // `raw` must start at a code boundary: no code and no sign is in progress, so a
 // digit at raw[0] starts a new code. The result's `consumed` is again a code
 // boundary: every byte before it is white space or belongs to a decoded code.
-ScanResult scanCodes(const unsigned char* raw, std::size_t size,
-                     const CodeOutputTable& outputs, unsigned char* out,
-                     std::size_t codeRoom);
-
-// A scan kernel: any function with scanCodes' contract and results.
+//
+// Every kernel has this contract and gives the same results and the same
+// bytes in out[0..written) for every input; none reads or writes outside the
+// ranges given.
 using ScanFunction = ScanResult (*)(const unsigned char* raw, std::size_t size,
                                     const CodeOutputTable& outputs, unsigned char* out,
                                     std::size_t codeRoom);
+
+ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,
+                             const CodeOutputTable& outputs, unsigned char* out,
+                             std::size_t codeRoom);
+#if QUARVEND_X86_KERNELS
+ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size,
+                         const CodeOutputTable& outputs, unsigned char* out,
+                         std::size_t codeRoom);
+// Stores nothing past out[written). Needs AVX-512 F, BW, VBMI and VBMI2.
+ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t size,
+                           const CodeOutputTable& outputs, unsigned char* out,
+                           std::size_t codeRoom);
+#endif
+
+struct ScanKernel {
+  const char* name;
+  ScanFunction scan;
+};
+
+// The kernels this processor runs, fastest first; the portable one is last
+// and runs everywhere. Found once, on the first call.
+std::span<const ScanKernel> usableKernels();
+
+// The fastest kernel this processor runs.
+inline ScanFunction bestScan() { return usableKernels().front().scan; }
 
 }  // namespace quarvend

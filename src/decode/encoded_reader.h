@@ -89,7 +89,7 @@ class EncodedReader {
     end_ = end;
   }
 
-  ScanFunction scan_ = scanCodes;
+  ScanFunction scan_ = bestScan();
   Stage stage_ = Stage::kLeadIn;
   End end_ = End::kNone;
   bool negative_ = false;        // the pending sign was '-'

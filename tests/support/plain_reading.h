@@ -81,7 +81,7 @@ inline Decoded plainReading(std::string_view raw) {
 // end of the input.
 inline Decoded decodeInPieces(std::string_view raw,
                               const std::vector<std::size_t>& pieces,
-                              ScanFunction scan = scanCodes) {
+                              ScanFunction scan = bestScan()) {
   EncodedReader reader(scan);
   std::vector<unsigned char> out;
   std::size_t at = 0;
@@ -105,7 +105,7 @@ inline Decoded decodeInPieces(std::string_view raw,
 // `blockSize` bytes a read, split into blocks of that size for `threads`
 // threads, into a writer with a small buffer.
 inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
-                               unsigned threads, ScanFunction scan = scanCodes) {
+                               unsigned threads, ScanFunction scan = bestScan()) {
   struct Source final : ByteSource {
     std::string_view rest;
     bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
