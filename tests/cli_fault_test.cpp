@@ -108,7 +108,7 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null", false,
        kFailedCloseStatus, FileHolds::kUntouched, ""},
       {"third block cannot be read",
-       "inject read error=EIO:when=$(nth read \"<${ARGS[0]}>, .*131072\" 3)", true, 1,
+       "inject read error=EIO:when=$(nth read \"<${ARGS[0]}>, \" 3)", true, 1,
        FileHolds::kShorterPrefix, readFailed + closing},
       {"input cannot be read at all", "exec \"$0\" /proc/self/mem \"$2\"", true, 1,
        FileHolds::kUntouched,

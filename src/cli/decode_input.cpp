@@ -1,5 +1,6 @@
 #include "cli/decode_input.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,11 @@ namespace quarvend {
 bool FileSource::read(unsigned char* buffer, std::size_t size, std::size_t& got,
                       std::string& reason) {
   return platform::readSome(fd_, buffer, size, got, reason);
+}
+
+bool FileSource::readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                        std::size_t& got, std::string& reason) {
+  return platform::readAt(fd_, offset, buffer, size, got, reason);
 }
 
 namespace {
@@ -39,43 +45,57 @@ InputEnd decodeOnOneThread(ByteSource& source, std::size_t got, EncodedReader& r
   }
 }
 
-// Where a block may end so that the next one starts at white space: at the
-// last white space in its final kCarry bytes, never at a carriage return,
-// which could stand inside a code. Returns `size` when there is none.
-std::size_t splitPoint(const unsigned char* block, std::size_t size) {
-  const std::size_t floor =
-      size > DecodeBuffers::kCarry ? size - DecodeBuffers::kCarry : 1;
-  for (std::size_t at = size; at > floor; --at) {
-    const unsigned char byte = block[at - 1];
-    if (EncodedReader::isSpace(byte) && byte != DosTextReader::kCarriageReturn)
-      return at - 1;
-  }
-  return size;
+// White space a block may start at: never a carriage return, which could
+// stand inside a code.
+bool startsBlock(unsigned char byte) {
+  return EncodedReader::isSpace(byte) && byte != DosTextReader::kCarriageReturn;
 }
 
-// One block of the input on its way through the threads.
+// How far past its block size a block may run to reach white space, and how
+// far into its block size it may start.
+std::size_t searchWindow(std::size_t blockSize) {
+  return std::min(blockSize, DecodeBuffers::kCarry);
+}
+
+// The first place in block[from..limit) where a block may start, or `limit`.
+std::size_t blockStart(const unsigned char* block, std::size_t from, std::size_t limit) {
+  while (from < limit && !startsBlock(block[from])) ++from;
+  return from;
+}
+
+// One block of the input on its way through the threads, n block sizes after
+// the first block's split.
 struct Block {
-  std::size_t size = 0;
-  bool speculative = false;  // decoded by a worker from a start between codes
-  bool last = false;         // the input ends after it
-  bool readFailed = false;   // the read after it failed
-  bool decoded = false;      // a worker has finished it
-  EncodedReader reader;      // the worker's reader, as the block left it
+  std::size_t number = 0;  // which block the slot holds, plus one; 0 while none
+  bool readFailed = false;
+  bool last = false;     // the input ends inside it
+  bool noStart = false;  // no white space to start at: it goes on from the one before
+  std::size_t start = 0;
+  std::size_t end = 0;
+  EncodedReader reader;  // how the worker's reader left it
   std::size_t textSize = 0;
+  std::string reason;
 };
 
-// Worker threads that decode speculative blocks into their slots' text.
+// Worker threads that read blocks by number, each into the slot the number
+// picks once that slot's last block is written out, and decode them.
 class Workers {
  public:
-  Workers(DecodeBuffers& buffers, std::vector<Block>& blocks, ScanFunction scan)
-      : buffers_(buffers), blocks_(blocks), scan_(scan) {}
+  Workers(ByteSource& source, std::uint64_t base, DecodeBuffers& buffers,
+          std::vector<Block>& blocks, std::size_t blockSize, ScanFunction scan)
+      : source_(source),
+        base_(base),
+        buffers_(buffers),
+        blocks_(blocks),
+        blockSize_(blockSize),
+        scan_(scan) {}
 
   ~Workers() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
     }
-    work_.notify_all();
+    changed_.notify_all();
     for (std::thread& thread : threads_) thread.join();
   }
 
@@ -88,158 +108,157 @@ class Workers {
     return !threads_.empty();
   }
 
-  void submit(std::size_t slot) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      queue_[queueEnd_++ % DecodeBuffers::kSlots] = slot;
-    }
-    work_.notify_one();
+  // Waits for block `number` and returns it.
+  const Block& take(std::size_t number) {
+    Block& block = blocks_[number % blocks_.size()];
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return block.number == number + 1; });
+    return block;
   }
 
-  void waitFor(std::size_t slot) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return blocks_[slot].decoded; });
+  // Block `number` is written out: its slot may take the next one.
+  void release(std::size_t number) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = number + 1;
+    }
+    changed_.notify_all();
   }
 
  private:
   void run() {
     for (;;) {
-      std::size_t slot;
+      std::size_t number;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        work_.wait(lock, [&] { return stopping_ || queueStart_ != queueEnd_; });
+        number = next_++;
+        changed_.wait(lock,
+                      [&] { return stopping_ || number < released_ + blocks_.size(); });
         if (stopping_) return;
-        slot = queue_[queueStart_++ % DecodeBuffers::kSlots];
       }
-      Block& block = blocks_[slot];
-      DecodeBuffers::Slot& buffer = buffers_.slots[slot];
-      EncodedReader reader = EncodedReader::inNumberList(scan_);
-      const std::size_t textSize = reader.feed(buffer.input, block.size, buffer.text);
+      Block& block = blocks_[number % blocks_.size()];
+      DecodeBuffers::Slot& slot = buffers_.slots[number % blocks_.size()];
+      decode(number, block, slot);
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        block.reader = reader;
-        block.textSize = textSize;
-        block.decoded = true;
+        block.number = number + 1;
       }
-      done_.notify_all();
+      changed_.notify_all();
     }
   }
 
+  void decode(std::size_t number, Block& block, DecodeBuffers::Slot& slot) {
+    const std::size_t window = searchWindow(blockSize_);
+    std::size_t got = 0;
+    block.readFailed = !source_.readAt(base_ + number * blockSize_, slot.input,
+                                       blockSize_ + window, got, block.reason);
+    if (block.readFailed) return;
+    block.start = number == 0 ? 0 : blockStart(slot.input, 0, std::min(got, window));
+    block.noStart = block.start == std::min(got, window);
+    block.end = blockStart(slot.input, std::min(got, blockSize_), got);
+    block.last = block.end == got && got < blockSize_ + window;
+    if (block.noStart) return;
+    block.reader = EncodedReader::inNumberList(scan_);
+    block.textSize =
+        block.reader.feed(slot.input + block.start, block.end - block.start, slot.text);
+  }
+
+  ByteSource& source_;
+  const std::uint64_t base_;
   DecodeBuffers& buffers_;
   std::vector<Block>& blocks_;
-  ScanFunction scan_;
+  const std::size_t blockSize_;
+  const ScanFunction scan_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
-  std::condition_variable work_;
-  std::condition_variable done_;
-  std::size_t queue_[DecodeBuffers::kSlots] = {};
-  std::size_t queueStart_ = 0;
-  std::size_t queueEnd_ = 0;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;      // the next block a worker takes
+  std::size_t released_ = 0;  // blocks written out
   bool stopping_ = false;
 };
+
+// The input after the first block's split, on worker threads; the text is
+// taken in order here.
+InputEnd decodeInParallel(Workers& workers, EncodedReader& reader, DosTextWriter& output,
+                          DecodeBuffers& buffers, std::size_t slots,
+                          std::size_t blockSize, std::string& reason) {
+  for (std::size_t number = 0;; ++number) {
+    const Block& block = workers.take(number);
+    if (block.readFailed) {
+      reason.assign(block.reason);
+      return InputEnd::kReadFailed;
+    }
+    const DecodeBuffers::Slot& slot = buffers.slots[number % slots];
+    if (block.noStart) {
+      // The block before ran to the end of its read, a window into this one.
+      const std::size_t from = std::min(block.end, searchWindow(blockSize));
+      feedHere(reader, slot.input + from, block.end - from, output);
+    } else {
+      // The block starts at white space: after it the reader stands between
+      // codes, as the worker's did, unless the list ended right there.
+      feedHere(reader, slot.input + block.start, 1, output);
+      if (!reader.ended()) {
+        output.putOnDisk(slot.text, block.textSize);
+        reader = block.reader;
+      }
+    }
+    // Once released, the slot may take the next block at any moment.
+    const bool last = block.last;
+    workers.release(number);
+    if (reader.ended()) return InputEnd::kDecoded;
+    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+    if (last) {
+      output.commit(reader.finish(output.reserve(kMaxFormSize)));
+      return InputEnd::kDecoded;
+    }
+  }
+}
 
 }  // namespace
 
 InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& reader,
                      DosTextWriter& output, DecodeBuffers& buffers,
                      const DecodeSettings& settings, std::string& reason) {
-  // The first block holds the lead-in; it is always decoded here.
-  const bool parallel = settings.threads > 1 && settings.splittable && firstSize > 0;
-  if (!parallel) {
-    return decodeOnOneThread(source, firstSize, reader, output, buffers.first,
-                             settings.blockSize, reason);
+  unsigned char* const first = buffers.first;
+  // The first block holds the lead-in and is always decoded here. On several
+  // threads it is decoded up to its last white space, where the next block
+  // starts.
+  std::size_t split = firstSize;
+  if (settings.threads > 1 && settings.splittable) {
+    while (split > 0 && !startsBlock(first[split - 1])) --split;
+    split = split > 0 ? split - 1 : firstSize;
   }
-  feedHere(reader, buffers.first, firstSize, output);
-  if (reader.ended()) return InputEnd::kDecoded;
-  if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+  feedHere(reader, first, split, output);
 
-  std::vector<Block> blocks;  // made before any thread starts, and not resized
+  std::vector<Block> blocks;
   std::unique_ptr<Workers> workers;
-  try {
-    blocks.resize(DecodeBuffers::kSlots);
-    workers = std::make_unique<Workers>(buffers, blocks, reader.scan());
-  } catch (...) {
-  }
-  // Without the memory or a thread to decode the rest in parallel, or when
-  // the start marker is still to come, the rest is decoded on this thread.
-  if (!workers || !reader.pastMarker() || !workers->start(settings.threads)) {
-    workers.reset();
-    std::size_t got = 0;
-    if (!source.read(buffers.first, settings.blockSize, got, reason)) {
-      return InputEnd::kReadFailed;
+  if (split < firstSize && reader.pastMarker() && !reader.ended()) {
+    try {
+      blocks.resize(std::min<std::size_t>(settings.threads + 2, DecodeBuffers::kSlots));
+      for (Block& block : blocks) block.reason.reserve(kReasonCapacity);
+      workers = std::make_unique<Workers>(source, split, buffers, blocks,
+                                          settings.blockSize, reader.scan());
+    } catch (...) {
+      workers.reset();
     }
-    return decodeOnOneThread(source, got, reader, output, buffers.first,
-                             settings.blockSize, reason);
-  }
-
-  // Blocks are read in turn into the slots, the rest of each one after its
-  // split carried to the front of the next, and handed to the workers; their
-  // text is then taken in order. The block after the first, and any block
-  // whose start is not known to be white space, is decoded here instead.
-  unsigned char carried[DecodeBuffers::kCarry];
-  std::size_t carry = 0;
-  bool nextSpeculative = false;
-  bool reading = true;
-  std::size_t filled = 0;     // blocks read so far
-  std::size_t committed = 0;  // blocks whose text is written
-  const auto fill = [&] {
-    const std::size_t slot = filled % DecodeBuffers::kSlots;
-    Block& block = blocks[slot];
-    unsigned char* const input = buffers.slots[slot].input;
-    block = Block{};
-    block.speculative = nextSpeculative;
-    std::memcpy(input, carried, carry);
-    std::size_t got = 0;
-    if (!source.read(input + carry, settings.blockSize, got, reason)) {
-      block.readFailed = true;
-    } else if (got == 0) {
-      block.last = true;
-    }
-    std::size_t size = carry + got;
-    carry = 0;
-    nextSpeculative = false;
-    if (got > 0) {
-      const std::size_t split = splitPoint(input, size);
-      if (split < size) {
-        carry = size - split;
-        std::memcpy(carried, input + split, carry);
-        size = split;
-        nextSpeculative = true;
-      }
-    }
-    block.size = size;
-    reading = got > 0;
-    if (block.speculative) workers->submit(slot);
-    ++filled;
-  };
-
-  for (;;) {
-    while (reading && filled - committed < DecodeBuffers::kSlots) fill();
-    if (committed == filled) return InputEnd::kDecoded;
-    const std::size_t slot = committed % DecodeBuffers::kSlots;
-    Block& block = blocks[slot];
-    const unsigned char* const input = buffers.slots[slot].input;
-    if (!block.speculative) {
-      feedHere(reader, input, block.size, output);
-    } else {
-      workers->waitFor(slot);
-      // The block starts at white space: after it the reader stands between
-      // codes, as the worker assumed, unless the list ended right there.
-      feedHere(reader, input, 1, output);
-      if (!reader.ended()) {
-        output.putOnDisk(buffers.slots[slot].text, block.textSize);
-        reader = block.reader;
-      }
-    }
-    ++committed;
-    if (reader.ended()) return InputEnd::kDecoded;
-    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
-    if (block.readFailed) return InputEnd::kReadFailed;
-    if (block.last) {
-      output.commit(reader.finish(output.reserve(kMaxFormSize)));
-      return InputEnd::kDecoded;
+    if (workers && workers->start(settings.threads)) {
+      return decodeInParallel(*workers, reader, output, buffers, blocks.size(),
+                              settings.blockSize, reason);
     }
   }
+  // One thread, for the rest of the first block and all after it: without
+  // the memory or a thread for more, or while the start marker is to come.
+  workers.reset();
+  if (split < firstSize) feedHere(reader, first + split, firstSize - split, output);
+  if (firstSize == 0 || reader.ended()) {
+    return decodeOnOneThread(source, 0, reader, output, first, settings.blockSize,
+                             reason);
+  }
+  if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+  std::size_t got = 0;
+  if (!source.read(first, settings.blockSize, got, reason)) return InputEnd::kReadFailed;
+  return decodeOnOneThread(source, got, reader, output, first, settings.blockSize,
+                           reason);
 }
 
 }  // namespace quarvend

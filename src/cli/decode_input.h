@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "cli/dos_text_writer.h"
@@ -18,6 +19,10 @@ class ByteSource {
   // input. Returns false with the system's reason when the read failed.
   virtual bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
                     std::string& reason) = 0;
+  // Reads up to `size` bytes from `offset`, from any thread, for a source
+  // whose bytes stay put (a regular file); `got` is short only at the end.
+  virtual bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                      std::size_t& got, std::string& reason) = 0;
 };
 
 // A source on a file descriptor.
@@ -26,23 +31,27 @@ class FileSource final : public ByteSource {
   explicit FileSource(int fd) : fd_(fd) {}
   bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
             std::string& reason) override;
+  bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              std::size_t& got, std::string& reason) override;
 
  private:
   int fd_;
 };
 
-inline constexpr std::size_t kBlockSize = std::size_t{128} << 10;
+inline constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 inline constexpr unsigned kMaxThreads = 4;
 
-// Every buffer that decoding needs, made before the run touches any file. A
-// block is split just before white space near its end, and the rest, at most
-// kCarry bytes, is carried to the front of the next block.
+// Every buffer that decoding needs, made before the run touches any file.
+// On several threads, block n is read from a fixed offset, n block sizes on,
+// and runs from the first white space in its first kCarry bytes (or block
+// size, if smaller) to the first in as many bytes after its block size, so
+// that every block starts between codes; each is read with those bytes more.
 struct DecodeBuffers {
   static constexpr std::size_t kCarry = 256;
   static constexpr std::size_t kSlots = kMaxThreads + 2;
   struct Slot {
-    unsigned char input[kCarry + kBlockSize];
-    unsigned char text[EncodedReader::maxOutput(kCarry + kBlockSize)];
+    unsigned char input[kBlockSize + kCarry];
+    unsigned char text[EncodedReader::maxOutput(kBlockSize + kCarry)];
   };
   unsigned char first[kBlockSize];  // the first block, read before anything else
   Slot slots[kSlots];
@@ -51,15 +60,15 @@ struct DecodeBuffers {
 struct DecodeSettings {
   std::size_t blockSize = kBlockSize;  // at most kBlockSize; tests use small ones
   unsigned threads = 1;                // at most kMaxThreads
-  bool splittable = false;             // the input is a large regular file
+  bool splittable = false;             // a large file that readAt can read
 };
 
 // How decoding stopped, besides the reader's own end.
 enum class InputEnd { kDecoded, kReadFailed, kNothingDelivered };
 
-// Feeds `reader` the first block (buffers.first[0..firstSize), 0 for an
-// empty input) and then the rest of `source`, until the reader ends, a read
-// fails (`reason` says why; a code the failure cut off is not decoded), or
+// Feeds `reader` the first block (buffers.first[0..firstSize), read from
+// the start of `source`, 0 for an empty input) and then the rest of it, until the reader
+// ends, a read fails (`reason` says why; a code the failure cut off is not decoded), or
 // `output` delivers nothing any more. The text goes to `output` in order.
 InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& reader,
                      DosTextWriter& output, DecodeBuffers& buffers,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quarvend::platform::os {
@@ -17,6 +18,11 @@ enum class Step { kDone, kInterrupted, kWouldBlock, kFailed };
 // of the file), and `reason` for kFailed.
 Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
               std::string& reason);
+
+// One read call of at most `size` bytes from `offset`, leaving the file
+// position alone; as readOnce otherwise.
+Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string& reason);
 
 // One write call of at most `size` bytes; sets `written` for kDone, and
 // `reason` for kFailed.

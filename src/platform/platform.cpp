@@ -21,6 +21,28 @@ bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
   }
 }
 
+bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+            std::size_t& got, std::string& reason) {
+  got = 0;
+  while (got < size) {
+    const std::size_t want =
+        size - got < os::kMaxTransfer ? size - got : os::kMaxTransfer;
+    std::size_t count = 0;
+    switch (os::readOnceAt(fd, offset + got, buffer + got, want, count, reason)) {
+      case os::Step::kDone:
+        if (count == 0) return true;
+        got += count;
+        break;
+      case os::Step::kInterrupted:
+        break;
+      case os::Step::kWouldBlock:
+      case os::Step::kFailed:
+        return false;
+    }
+  }
+  return true;
+}
+
 bool writeAll(int fd, const unsigned char* data, std::size_t size, std::string& reason) {
   while (size > 0) {
     std::size_t written = 0;

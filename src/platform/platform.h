@@ -60,6 +60,13 @@ bool sameFile(int first, int second, bool& same, std::string& reason);
 bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
               std::string& reason);
 
+// Reads up to `size` bytes from `offset` (the file position may move, and is
+// not to be relied on after),
+// retrying interrupted and short reads; `got` is less than `size` only at the
+// end of the file.
+bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+            std::size_t& got, std::string& reason);
+
 // Writes all of data[0..size): interrupted writes are retried, short ones
 // continued, and a descriptor that would block is waited for.
 bool writeAll(int fd, const unsigned char* data, std::size_t size, std::string& reason);

@@ -141,6 +141,18 @@ Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
   return Step::kFailed;
 }
 
+Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string& reason) {
+  const ssize_t result = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+  if (result >= 0) {
+    got = static_cast<std::size_t>(result);
+    return Step::kDone;
+  }
+  if (errno == EINTR) return Step::kInterrupted;
+  setReason(reason, errno);
+  return Step::kFailed;
+}
+
 Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
                std::string& reason) {
   const ssize_t result = ::write(fd, data, size);

@@ -179,6 +179,26 @@ Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
   return Step::kFailed;
 }
 
+// ReadFile with an offset reads there on a handle opened for plain
+// (synchronous) access.
+Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string& reason) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD count = 0;
+  if (ReadFile(handleOf(fd), buffer, static_cast<DWORD>(size), &count, &at)) {
+    got = count;
+    return Step::kDone;
+  }
+  if (GetLastError() == ERROR_HANDLE_EOF) {
+    got = 0;
+    return Step::kDone;
+  }
+  setReason(reason, EIO);
+  return Step::kFailed;
+}
+
 Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
                std::string& reason) {
   const int result = _write(fd, data, static_cast<unsigned>(size));

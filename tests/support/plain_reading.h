@@ -3,7 +3,9 @@
 // decoder in pieces. The decoder tests and the fuzz target compare the two.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,9 @@ struct Decoded {
   std::string text;  // in on-disk form: every line feed after a carriage return
 
   bool operator==(const Decoded&) const = default;
+  friend void PrintTo(const Decoded& decoded, std::ostream* out) {
+    *out << "end " << static_cast<int>(decoded.end) << ", text \"" << decoded.text << '"';
+  }
 };
 
 // Reads `raw` as the format says: drop every CR, stop at the first Ctrl-Z;
@@ -107,12 +112,19 @@ inline Decoded decodeInPieces(std::string_view raw,
 inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
                                unsigned threads, ScanFunction scan = bestScan()) {
   struct Source final : ByteSource {
-    std::string_view rest;
+    std::string_view all;
+    std::size_t at = 0;
     bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string&) override {
+              std::string& reason) override {
+      readAt(at, buffer, size, got, reason);
+      at += got;
+      return true;
+    }
+    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string&) override {
+      const std::string_view rest = all.substr(std::min<std::size_t>(offset, all.size()));
       got = std::min(size, rest.size());
       std::copy_n(rest.data(), got, buffer);
-      rest.remove_prefix(got);
       return true;
     }
   } source;
@@ -129,7 +141,7 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
       blockSize + EncodedReader::maxOutput(DecodeBuffers::kCarry + blockSize));
   DosTextWriter output(text.data(), text.size());
   const std::size_t number = output.addSink(sink);
-  source.rest = raw;
+  source.all = raw;
   std::string reason;
   std::size_t first = 0;
   source.read(buffers->first, blockSize, first, reason);
