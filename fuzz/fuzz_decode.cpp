@@ -1,10 +1,14 @@
-// Fuzz target: the decoder, fed in pieces, against the plain reading of the
-// same bytes written from the format's rules (tests/support/plain_reading.h).
+// Fuzz target: the decoder, fed in pieces, and the tool's own input path on
+// one to three threads, each with a kernel the processor runs, against the
+// plain reading of the same bytes written from the format's rules
+// (tests/support/plain_reading.h).
 //
 // The first kHeaderSize bytes set the stage, the rest is the ostrevic file:
 //   [0], [1]  sizes of the pieces fed in turn (mostly small, so that piece
 //             edges fall inside every token; 0xF0 and up: the whole rest)
-//   [2]..[4]  unused for now
+//   [2]       the kernel, an index into the usable ones
+//   [3]       threads: 1 to 3; block size: 1 to 64 times 8 bytes
+//   [4]       unused
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view file(reinterpret_cast<const char*>(data + kHeaderSize),
                               size - kHeaderSize);
   const std::vector<std::size_t> pieces = {pieceSize(data[0]), pieceSize(data[1])};
-  fuzz::require(testing::decodeInPieces(file, pieces) == testing::plainReading(file),
+  const ScanFunction scan = usableKernels()[data[2] % usableKernels().size()].scan;
+  const testing::Decoded expected = testing::plainReading(file);
+  fuzz::require(testing::decodeInPieces(file, pieces, scan) == expected,
                 "decoder equals the plain reading");
+  const unsigned threads = 1 + data[3] % 3;
+  const std::size_t blockSize = 8 * (1 + data[3] / 4 % 64);
+  fuzz::require(testing::decodeAsTheTool(file, blockSize, threads, scan) == expected,
+                "the tool's input path equals the plain reading");
   return 0;
 }
