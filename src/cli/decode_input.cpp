@@ -77,8 +77,9 @@ struct Block {
   std::string reason;
 };
 
-// Worker threads that read blocks by number, each into the slot the number
-// picks once that slot's last block is written out, and decode them.
+// Threads that read blocks by number, each into the slot the number picks
+// once that slot's last block is written out, and decode them; the thread
+// that writes the text out takes blocks too while it waits.
 class Workers {
  public:
   Workers(ByteSource& source, std::uint64_t base, DecodeBuffers& buffers,
@@ -108,12 +109,20 @@ class Workers {
     return !threads_.empty();
   }
 
-  // Waits for block `number` and returns it.
+  // Returns block `number` once it is decoded. While it is not, and a slot is
+  // free, this thread decodes the next block itself rather than wait.
   const Block& take(std::size_t number) {
-    Block& block = blocks_[number % blocks_.size()];
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return block.number == number + 1; });
-    return block;
+    Block& wanted = blocks_[number % blocks_.size()];
+    for (;;) {
+      std::size_t other;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return wanted.number == number + 1 || slotFree(); });
+        if (wanted.number == number + 1) return wanted;
+        other = next_++;
+      }
+      decodeAndPublish(other);
+    }
   }
 
   // Block `number` is written out: its slot may take the next one.
@@ -126,25 +135,31 @@ class Workers {
   }
 
  private:
+  // Whether the next block to take has a slot: its slot's last block is
+  // written out. Called with the mutex held.
+  bool slotFree() const { return next_ < released_ + blocks_.size(); }
+
   void run() {
     for (;;) {
       std::size_t number;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        number = next_++;
-        changed_.wait(lock,
-                      [&] { return stopping_ || number < released_ + blocks_.size(); });
+        changed_.wait(lock, [&] { return stopping_ || slotFree(); });
         if (stopping_) return;
+        number = next_++;
       }
-      Block& block = blocks_[number % blocks_.size()];
-      DecodeBuffers::Slot& slot = buffers_.slots[number % blocks_.size()];
-      decode(number, block, slot);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        block.number = number + 1;
-      }
-      changed_.notify_all();
+      decodeAndPublish(number);
     }
+  }
+
+  void decodeAndPublish(std::size_t number) {
+    Block& block = blocks_[number % blocks_.size()];
+    decode(number, block, buffers_.slots[number % blocks_.size()]);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      block.number = number + 1;
+    }
+    changed_.notify_all();
   }
 
   void decode(std::size_t number, Block& block, DecodeBuffers::Slot& slot) {
@@ -241,7 +256,7 @@ InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& r
     } catch (...) {
       workers.reset();
     }
-    if (workers && workers->start(settings.threads)) {
+    if (workers && workers->start(settings.threads - 1)) {
       return decodeInParallel(*workers, reader, output, buffers, blocks.size(),
                               settings.blockSize, reason);
     }
