@@ -87,12 +87,14 @@ bytes=$((mb * 1024 * 1024))
 stamp="size=$bytes src=$src gen=$(cksum < "$here/make_input.cpp")"
 if [ "$fresh" = 1 ] || [ "$(cat "$work/inputs.stamp" 2>/dev/null || true)" != "$stamp" ] ||
    [ ! -f "$work/big.ost" ] || [ ! -f "$work/big.b64" ] || [ ! -f "$work/small.ost" ] ||
-   [ ! -f "$work/small.expected" ] || [ ! -f "$work/tiny.ost" ]; then
+   [ ! -f "$work/small.expected" ] || [ ! -f "$work/tiny.ost" ] ||
+   [ ! -f "$work/medium.ost" ]; then
     echo "making inputs in $work (${mb} MiB, text from $src)"
     rm -f "$work/inputs.stamp"
     "$gen" "$src" "$work/big.ost" "$bytes"
     "$gen" "$src" "$work/small.ost" 1024 "$work/small.expected"
     "$gen" "$src" "$work/tiny.ost" 100
+    "$gen" "$src" "$work/medium.ost" $((8 * 1024 * 1024))
     # base64 wraps at 76 characters: every 57 random bytes become a 77-byte
     # line, so whole lines make a file of just under $bytes bytes.
     b64_lines=$((bytes / 77))
