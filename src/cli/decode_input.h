@@ -38,7 +38,7 @@ class FileSource final : public ByteSource {
   int fd_;
 };
 
-inline constexpr std::size_t kBlockSize = std::size_t{256} << 10;
+inline constexpr std::size_t kBlockSize = std::size_t{128} << 10;
 inline constexpr unsigned kMaxThreads = 4;
 
 // Every buffer that decoding needs, made before the run touches any file.
