@@ -40,13 +40,15 @@ void DosTextWriter::flush() {
 }
 
 void DosTextWriter::putOnDisk(const unsigned char* text, std::size_t size) {
-  if (capacity_ - used_ < size) flush();
-  if (capacity_ < size) {
-    handOver(text, size);
+  // Copying pays only for pieces small next to the buffer: a larger one costs
+  // more to copy than the write call it saves.
+  if (size <= capacity_ / 16 && capacity_ - used_ >= size) {
+    std::memcpy(buffer_ + used_, text, size);
+    used_ += size;
     return;
   }
-  std::memcpy(buffer_ + used_, text, size);
-  used_ += size;
+  flush();
+  handOver(text, size);
 }
 
 bool DosTextWriter::close(std::size_t number) {

@@ -77,8 +77,8 @@ class DosTextWriter {
   }
   void commit(std::size_t count) { used_ += count; }
 
-  // Adds text already in on-disk form. Text too large for the buffer goes to
-  // the sinks straight from `text`, after what is buffered, without a copy.
+  // Adds text already in on-disk form. All but small pieces go to the sinks
+  // straight from `text`, after what is buffered, without a copy.
   void putOnDisk(const unsigned char* text, std::size_t size);
 
   // Hands the buffered bytes to every open sink that has not failed.
