@@ -96,7 +96,7 @@ ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,
 ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size,
                          const CodeOutputTable& outputs, unsigned char* out,
                          std::size_t codeRoom);
-// Stores nothing past out[written). Needs AVX-512 F, BW, VBMI and VBMI2.
+// Needs AVX-512 F, BW, VBMI and VBMI2.
 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t size,
                            const CodeOutputTable& outputs, unsigned char* out,
                            std::size_t codeRoom);
