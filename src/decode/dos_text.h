@@ -3,24 +3,18 @@
 #pragma once
 
 #include <cstddef>
-#include <cstring>
 
 namespace quarvend {
 
 // The reading side. Every carriage return is dropped wherever it stands, and
-// the first Ctrl-Z ends the input. EncodedReader applies both to each block it
-// is fed; nothing else reads the input.
+// the first Ctrl-Z ends the input. EncodedReader, the only reader, applies
+// both as it goes: in the lead-in the search for the start marker stops at a
+// Ctrl-Z, and in the number list a Ctrl-Z can neither start nor continue a
+// code, so the list ends right there, with a code before it complete, exactly
+// as if the input ended.
 struct DosTextReader {
   static constexpr unsigned char kCarriageReturn = 13;
   static constexpr unsigned char kEndOfFileMark = 26;  // Ctrl-Z
-
-  // How many bytes of block[0..size) are text: those before the first Ctrl-Z.
-  static std::size_t textLength(const unsigned char* block, std::size_t size) {
-    const void* mark = size == 0 ? nullptr : std::memchr(block, kEndOfFileMark, size);
-    return mark == nullptr ? size
-                           : static_cast<std::size_t>(
-                                 static_cast<const unsigned char*>(mark) - block);
-  }
 };
 
 // The writing side: a line feed goes out as carriage return and line feed,

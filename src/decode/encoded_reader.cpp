@@ -29,9 +29,8 @@ std::size_t EncodedReader::feed(const unsigned char* block, std::size_t size,
                                 unsigned char* out) {
   if (ended() || size == 0) return 0;
   unsigned char* const outStart = out;
-  const std::size_t textSize = DosTextReader::textLength(block, size);
   const unsigned char* at = block;
-  const unsigned char* const limit = block + textSize;
+  const unsigned char* const limit = block + size;
   if (stage_ < Stage::kBetweenCodes) at = findStartMarker(at, limit);
 
   std::size_t plainStretch = kShortestPlainStretch;  // the next stretch's length
@@ -52,7 +51,6 @@ std::size_t EncodedReader::feed(const unsigned char* block, std::size_t size,
     }
     at = nextCodes(at, limit, out, plainCodes);
   }
-  if (textSize < size) out += finish(out);
   return static_cast<std::size_t>(out - outStart);
 }
 
@@ -80,10 +78,18 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
                                                     const unsigned char* limit) {
   if (at == limit) return at;
   if (stage_ == Stage::kLeadIn) {
-    const void* equals =
-        std::memchr(at, kMarkerFirst, static_cast<std::size_t>(limit - at));
+    const auto leadIn = static_cast<std::size_t>(limit - at);
+    const auto* equals =
+        static_cast<const unsigned char*>(std::memchr(at, kMarkerFirst, leadIn));
+    const auto searched =
+        equals == nullptr ? leadIn : static_cast<std::size_t>(equals - at);
+    // A Ctrl-Z before the first equals sign ends the input there.
+    if (std::memchr(at, DosTextReader::kEndOfFileMark, searched) != nullptr) {
+      endWith(End::kNotOstrevic);
+      return at;
+    }
     if (equals == nullptr) return limit;
-    at = static_cast<const unsigned char*>(equals) + 1;
+    at = equals + 1;
     stage_ = Stage::kMarker;
   }
   while (at != limit && *at == DosTextReader::kCarriageReturn) ++at;

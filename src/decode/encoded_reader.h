@@ -60,8 +60,8 @@ class EncodedReader {
   }
 
   // Decodes block[0..size), the input's next bytes, into `out`, which has room
-  // for maxOutput(size) bytes. Returns how many bytes it stored. A block that
-  // holds a Ctrl-Z ends the input there, as finish() does.
+  // for maxOutput(size) bytes. Returns how many bytes it stored. A Ctrl-Z
+  // ends the reader, as the end of the input does.
   std::size_t feed(const unsigned char* block, std::size_t size, unsigned char* out);
 
   // The input has ended: completes a code in progress and ends the reader.
