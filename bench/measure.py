@@ -203,7 +203,8 @@ def main():
     print("| Measure | Result | Goal |")
     print("| --- | --- | --- |")
     for c in cmds:
-        print(f"| {c.key}: `{c.label}` | {med[c.key]:.3f} s ({gbps[c.key]:.2f} GB/s) | |")
+        rate = "" if c.batch > 1 else f" ({gbps[c.key]:.2f} GB/s)"
+        print(f"| {c.key}: `{c.label}` | {med[c.key]:.3f} s{rate} | |")
     for name, value, goal in ratios:
         print(f"| {name} | {value:.3f} | {'' if goal is None else f'<= {goal}'} |")
     if rss:
