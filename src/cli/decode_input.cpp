@@ -30,18 +30,20 @@ void feedHere(EncodedReader& reader, const unsigned char* block, std::size_t siz
   output.commit(reader.feed(block, size, output.reserve(EncodedReader::maxOutput(size))));
 }
 
-InputEnd decodeOnOneThread(ByteSource& source, std::size_t got, EncodedReader& reader,
-                           DosTextWriter& output, unsigned char* block,
-                           std::size_t blockSize, std::string& reason) {
+// Reads and decodes the rest of the input, after what `reader` has had.
+InputEnd decodeRestOnOneThread(ByteSource& source, EncodedReader& reader,
+                               DosTextWriter& output, unsigned char* block,
+                               std::size_t blockSize, std::string& reason) {
   for (;;) {
+    if (reader.ended()) return InputEnd::kDecoded;
+    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+    std::size_t got = 0;
+    if (!source.read(block, blockSize, got, reason)) return InputEnd::kReadFailed;
     if (got == 0) {
       output.commit(reader.finish(output.reserve(kMaxFormSize)));
       return InputEnd::kDecoded;
     }
     feedHere(reader, block, got, output);
-    if (reader.ended()) return InputEnd::kDecoded;
-    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
-    if (!source.read(block, blockSize, got, reason)) return InputEnd::kReadFailed;
   }
 }
 
@@ -264,16 +266,8 @@ InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& r
   // One thread, for the rest of the first block and all after it: without
   // the memory or a thread for more, or while the start marker is to come.
   workers.reset();
-  if (split < firstSize) feedHere(reader, first + split, firstSize - split, output);
-  if (firstSize == 0 || reader.ended()) {
-    return decodeOnOneThread(source, 0, reader, output, first, settings.blockSize,
-                             reason);
-  }
-  if (output.deliversNothing()) return InputEnd::kNothingDelivered;
-  std::size_t got = 0;
-  if (!source.read(first, settings.blockSize, got, reason)) return InputEnd::kReadFailed;
-  return decodeOnOneThread(source, got, reader, output, first, settings.blockSize,
-                           reason);
+  feedHere(reader, first + split, firstSize - split, output);
+  return decodeRestOnOneThread(source, reader, output, first, settings.blockSize, reason);
 }
 
 }  // namespace quarvend

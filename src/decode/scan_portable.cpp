@@ -84,7 +84,9 @@ constexpr std::uint32_t byteSwapped(std::uint32_t word) {
   return word >> 24 | (word >> 8 & 0xFF00) | (word << 8 & 0xFF0000) | word << 24;
 }
 
-void findCodesWords(const unsigned char* chunk, ChunkCodes& codes) {
+}  // namespace
+
+void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes) {
   codes.classes = classifyWords(chunk);
   codes.largeEnds = 0;
   const std::uint64_t digits = codes.classes.digit;
@@ -102,12 +104,6 @@ void findCodesWords(const unsigned char* chunk, ChunkCodes& codes) {
     if (byteSwapped(digitValues) > rule.largest)
       codes.largeEnds |= std::uint64_t{1} << end;
   }
-}
-
-}  // namespace
-
-void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes) {
-  findCodesWords(chunk, codes);
 }
 
 ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,

@@ -20,12 +20,14 @@ inline std::uint64_t topBits(__m128i flags) {
   return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(flags)));
 }
 
+}  // namespace
+
 // The classes as classifyWords finds them, and every position's value at once:
 // the value of a run of at most three digits ending at byte i is
 // d(i) + 10 d(i-1) + 100 d(i-2), where d is a digit's value, 0 for any other
 // byte, and the hundreds only count when byte i-1 is a digit too. The byte
 // before the chunk is no digit (see the kernels' contract), so zeros shift in there.
-void findCodesSse2Chunk(const unsigned char* chunk, ChunkCodes& codes) {
+void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes) {
   const __m128i zero = _mm_setzero_si128();
   __m128i previousDigits = zero;  // the last part's digit values
   __m128i previousIsDigit = zero;
@@ -77,11 +79,6 @@ void findCodesSse2Chunk(const unsigned char* chunk, ChunkCodes& codes) {
   }
   codes.classes = ChunkClasses{digit, space, carriageReturn, lineFeed};
   codes.largeEnds = large << 1;
-}
-}  // namespace
-
-void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes) {
-  findCodesSse2Chunk(chunk, codes);
 }
 
 ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size,

@@ -14,15 +14,14 @@ inline constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 enum class Step { kDone, kInterrupted, kWouldBlock, kFailed };
 
-// One read call of at most `size` bytes; sets `got` for kDone (0 at the end
-// of the file), and `reason` for kFailed.
-Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason);
+// Reads at the file position, moving it, instead of at an offset.
+inline constexpr std::uint64_t kFilePosition = UINT64_MAX;
 
-// One read call of at most `size` bytes from `offset`, leaving the file
-// position alone; as readOnce otherwise.
-Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                std::size_t& got, std::string& reason);
+// One read call of at most `size` bytes from `offset`, or from the file
+// position for kFilePosition; sets `got` for kDone (0 at the end of the file),
+// and `reason` for kFailed.
+Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              std::size_t& got, std::string& reason);
 
 // One write call of at most `size` bytes; sets `written` for kDone, and
 // `reason` for kFailed.

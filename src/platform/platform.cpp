@@ -5,42 +5,44 @@
 
 namespace quarvend::platform {
 
-bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason) {
-  const std::size_t count = size < os::kMaxTransfer ? size : os::kMaxTransfer;
-  for (;;) {
-    switch (os::readOnce(fd, buffer, count, got, reason)) {
-      case os::Step::kDone:
-        return true;
-      case os::Step::kInterrupted:
-        break;
-      case os::Step::kWouldBlock:  // the input is opened blocking; never seen
-      case os::Step::kFailed:
-        return false;
-    }
-  }
-}
+namespace {
 
-bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
-            std::size_t& got, std::string& reason) {
+// Reads into buffer[0..size) from `offset` (or the file position), retrying
+// interrupted reads; with `fill`, a short read is continued until the end of
+// the file.
+bool readFrom(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              bool fill, std::size_t& got, std::string& reason) {
   got = 0;
   while (got < size) {
     const std::size_t want =
         size - got < os::kMaxTransfer ? size - got : os::kMaxTransfer;
+    const std::uint64_t at = offset == os::kFilePosition ? offset : offset + got;
     std::size_t count = 0;
-    switch (os::readOnceAt(fd, offset + got, buffer + got, want, count, reason)) {
+    switch (os::readOnce(fd, at, buffer + got, want, count, reason)) {
       case os::Step::kDone:
-        if (count == 0) return true;
         got += count;
+        if (count == 0 || !fill) return true;
         break;
       case os::Step::kInterrupted:
         break;
-      case os::Step::kWouldBlock:
+      case os::Step::kWouldBlock:  // inputs are opened blocking; never seen
       case os::Step::kFailed:
         return false;
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason) {
+  return readFrom(fd, os::kFilePosition, buffer, size, false, got, reason);
+}
+
+bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+            std::size_t& got, std::string& reason) {
+  return readFrom(fd, offset, buffer, size, true, got, reason);
 }
 
 bool writeAll(int fd, const unsigned char* data, std::size_t size, std::string& reason) {

@@ -129,21 +129,11 @@ unsigned usableProcessors() {
 
 namespace os {
 
-Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason) {
-  const ssize_t result = ::read(fd, buffer, size);
-  if (result >= 0) {
-    got = static_cast<std::size_t>(result);
-    return Step::kDone;
-  }
-  if (errno == EINTR) return Step::kInterrupted;
-  setReason(reason, errno);
-  return Step::kFailed;
-}
-
-Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                std::size_t& got, std::string& reason) {
-  const ssize_t result = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              std::size_t& got, std::string& reason) {
+  const ssize_t result = offset == kFilePosition
+                             ? ::read(fd, buffer, size)
+                             : ::pread(fd, buffer, size, static_cast<off_t>(offset));
   if (result >= 0) {
     got = static_cast<std::size_t>(result);
     return Step::kDone;

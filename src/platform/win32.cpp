@@ -167,32 +167,27 @@ unsigned usableProcessors() {
 
 namespace os {
 
-Step readOnce(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason) {
-  const int result = _read(fd, buffer, static_cast<unsigned>(size));
-  if (result >= 0) {
-    got = static_cast<std::size_t>(result);
-    return Step::kDone;
-  }
-  if (errno == EINTR) return Step::kInterrupted;
-  setReason(reason, errno);
-  return Step::kFailed;
-}
-
-// ReadFile with an offset reads there on a handle opened for plain
+// At an offset, ReadFile reads there on a handle opened for plain
 // (synchronous) access.
-Step readOnceAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                std::size_t& got, std::string& reason) {
+Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              std::size_t& got, std::string& reason) {
+  if (offset == kFilePosition) {
+    const int result = _read(fd, buffer, static_cast<unsigned>(size));
+    if (result >= 0) {
+      got = static_cast<std::size_t>(result);
+      return Step::kDone;
+    }
+    if (errno == EINTR) return Step::kInterrupted;
+    setReason(reason, errno);
+    return Step::kFailed;
+  }
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD count = 0;
-  if (ReadFile(handleOf(fd), buffer, static_cast<DWORD>(size), &count, &at)) {
+  if (ReadFile(handleOf(fd), buffer, static_cast<DWORD>(size), &count, &at) ||
+      GetLastError() == ERROR_HANDLE_EOF) {
     got = count;
-    return Step::kDone;
-  }
-  if (GetLastError() == ERROR_HANDLE_EOF) {
-    got = 0;
     return Step::kDone;
   }
   setReason(reason, EIO);
