@@ -31,4 +31,13 @@ Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t&
 // Waits until `fd` takes more bytes.
 bool waitWritable(int fd, std::string& reason);
 
+// Fills `reason` with the system's words for `error`, in place, so that a
+// reason reserved at start-up is filled without allocating.
+void setReason(std::string& reason, int error);
+
+// What a read or write call's `result` means: a byte count, which it stores
+// in `count`, or -1 with errno set, which also fills `reason` for every step
+// but kInterrupted.
+Step stepAfter(long long result, std::size_t& count, std::string& reason);
+
 }  // namespace quarvend::platform::os

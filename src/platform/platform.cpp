@@ -1,9 +1,29 @@
 // What the platform layer does the same way on every operating system.
 #include "platform/platform.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/os.h"
 
 namespace quarvend::platform {
+
+namespace os {
+
+void setReason(std::string& reason, int error) { reason.assign(std::strerror(error)); }
+
+Step stepAfter(long long result, std::size_t& count, std::string& reason) {
+  if (result >= 0) {
+    count = static_cast<std::size_t>(result);
+    return Step::kDone;
+  }
+  const int error = errno;
+  if (error == EINTR) return Step::kInterrupted;
+  setReason(reason, error);
+  return error == EAGAIN || error == EWOULDBLOCK ? Step::kWouldBlock : Step::kFailed;
+}
+
+}  // namespace os
 
 namespace {
 

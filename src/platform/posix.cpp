@@ -7,19 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/os.h"
 #include "platform/platform.h"
 
 namespace quarvend::platform {
-namespace {
 
-// Assigns in place, so that a reason string reserved at start-up is filled
-// without allocating.
-void setReason(std::string& reason, int error) { reason.assign(std::strerror(error)); }
-
-}  // namespace
+using os::setReason;
 
 bool prepareStandardStreams() {
   // A reader that leaves early or a file-size limit then fails a write like
@@ -133,30 +127,21 @@ namespace os {
 
 Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
               std::size_t& got, std::string& reason) {
-  const ssize_t result = offset == kFilePosition
-                             ? ::read(fd, buffer, size)
-                             : ::pread(fd, buffer, size, static_cast<off_t>(offset));
-  if (result >= 0) {
-    got = static_cast<std::size_t>(result);
-    return Step::kDone;
-  }
-  if (errno == EINTR) return Step::kInterrupted;
-  setReason(reason, errno);
-  return Step::kFailed;
+  return stepAfter(offset == kFilePosition
+                       ? ::read(fd, buffer, size)
+                       : ::pread(fd, buffer, size, static_cast<off_t>(offset)),
+                   got, reason);
 }
 
 Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
                std::string& reason) {
   const ssize_t result = ::write(fd, data, size);
-  if (result > 0) {
-    written = static_cast<std::size_t>(result);
-    return Step::kDone;
-  }
-  if (result < 0 && errno == EINTR) return Step::kInterrupted;
-  if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Step::kWouldBlock;
   // A write that stores nothing without an error would only repeat itself.
-  setReason(reason, result < 0 ? errno : EIO);
-  return Step::kFailed;
+  if (result == 0) {
+    setReason(reason, EIO);
+    return Step::kFailed;
+  }
+  return stepAfter(result, written, reason);
 }
 
 bool waitWritable(int fd, std::string& reason) {

@@ -6,17 +6,15 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/os.h"
 #include "platform/platform.h"
 
 namespace quarvend::platform {
-namespace {
 
-// Assigns in place, so that a reason string reserved at start-up is filled
-// without allocating.
-void setReason(std::string& reason, int error) { reason.assign(std::strerror(error)); }
+using os::setReason;
+
+namespace {
 
 HANDLE handleOf(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
@@ -172,14 +170,7 @@ namespace os {
 Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
               std::size_t& got, std::string& reason) {
   if (offset == kFilePosition) {
-    const int result = _read(fd, buffer, static_cast<unsigned>(size));
-    if (result >= 0) {
-      got = static_cast<std::size_t>(result);
-      return Step::kDone;
-    }
-    if (errno == EINTR) return Step::kInterrupted;
-    setReason(reason, errno);
-    return Step::kFailed;
+    return stepAfter(_read(fd, buffer, static_cast<unsigned>(size)), got, reason);
   }
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
@@ -197,14 +188,12 @@ Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t s
 Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
                std::string& reason) {
   const int result = _write(fd, data, static_cast<unsigned>(size));
-  if (result > 0) {
-    written = static_cast<std::size_t>(result);
-    return Step::kDone;
+  // A write that stores nothing without an error would only repeat itself.
+  if (result == 0) {
+    setReason(reason, ENOSPC);
+    return Step::kFailed;
   }
-  if (result < 0 && errno == EINTR) return Step::kInterrupted;
-  if (result < 0 && errno == EAGAIN) return Step::kWouldBlock;
-  setReason(reason, result < 0 ? errno : ENOSPC);
-  return Step::kFailed;
+  return stepAfter(result, written, reason);
 }
 
 // A Windows pipe in no-wait mode has nothing to wait on for room, so the
