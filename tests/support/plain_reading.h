@@ -137,8 +137,10 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
     bool close(std::string&) override { return true; }
   } sink;
   static DecodeBuffers* const buffers = new DecodeBuffers;
+  // The least the decoder reserves, so that a block's text is large next to
+  // the buffer and goes out straight from its slot, as it does in the tool.
   std::vector<unsigned char> text(
-      blockSize + EncodedReader::maxOutput(DecodeBuffers::kCarry + blockSize));
+      EncodedReader::maxOutput(blockSize + std::min(blockSize, DecodeBuffers::kCarry)));
   DosTextWriter output(text.data(), text.size());
   const std::size_t number = output.addSink(sink);
   source.all = raw;
