@@ -176,8 +176,8 @@ class Workers {
     block.last = block.end == got && got < blockSize_ + window;
     if (block.noStart) return;
     block.reader = EncodedReader::inNumberList(scan_);
-    block.textSize =
-        block.reader.feed(slot.input + block.start, block.end - block.start, slot.text);
+    block.textSize = block.reader.feed(slot.input + block.start, block.end - block.start,
+                                       slot.text + DecodeBuffers::kTextRoom);
   }
 
   ByteSource& source_;
@@ -205,7 +205,7 @@ InputEnd decodeInParallel(Workers& workers, EncodedReader& reader, DosTextWriter
       reason.assign(block.reason);
       return InputEnd::kReadFailed;
     }
-    const DecodeBuffers::Slot& slot = buffers.slots[number % slots];
+    DecodeBuffers::Slot& slot = buffers.slots[number % slots];
     if (block.noStart) {
       // The block before ran to the end of its read, a window into this one.
       const std::size_t from = std::min(block.end, searchWindow(blockSize));
@@ -215,7 +215,8 @@ InputEnd decodeInParallel(Workers& workers, EncodedReader& reader, DosTextWriter
       // codes, as the worker's did, unless the list ended right there.
       feedHere(reader, slot.input + block.start, 1, output);
       if (!reader.ended()) {
-        output.putOnDisk(slot.text, block.textSize);
+        output.putOnDisk(slot.text + DecodeBuffers::kTextRoom, block.textSize,
+                         DecodeBuffers::kTextRoom);
         reader = block.reader;
       }
     }

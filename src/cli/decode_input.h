@@ -49,9 +49,12 @@ inline constexpr unsigned kMaxThreads = 4;
 struct DecodeBuffers {
   static constexpr std::size_t kCarry = 256;
   static constexpr std::size_t kSlots = kMaxThreads + 2;
+  // Room before a block's text for the end of the code the block before
+  // left open, so that both go out in one write (DosTextWriter::putOnDisk).
+  static constexpr std::size_t kTextRoom = EncodedReader::maxOutput(1);
   struct Slot {
     unsigned char input[kBlockSize + kCarry];
-    unsigned char text[EncodedReader::maxOutput(kBlockSize + kCarry)];
+    unsigned char text[kTextRoom + EncodedReader::maxOutput(kBlockSize + kCarry)];
   };
   unsigned char first[kBlockSize];  // the first block, read before anything else
   Slot slots[kSlots];
