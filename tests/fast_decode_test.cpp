@@ -20,7 +20,7 @@ namespace quarvend {
 namespace {
 
 // Random ostrevic-like text: mostly what the scanner takes, with every rule it
-// leaves to nextCode mixed in at random places.
+// leaves to nextCodes mixed in at random places.
 std::string randomInput(std::mt19937& rng) {
   const auto pick = [&rng](std::size_t n) {
     return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);

@@ -1,13 +1,13 @@
 // Bulk decoding of the number list: many codes per call, read straight from
 // the raw bytes of the reader's block, for lists laid out the common way.
 //
-// The scanner handles only what it can decode exactly as EncodedReader::nextCode
+// The scanner handles only what it can decode exactly as EncodedReader::nextCodes
 // would: codes of one to three digits with values 0 to 255, separated by white
 // space, where every carriage return either sits in white space or, right after
 // a code's digits, is followed by a line feed (so dropping it changes nothing).
 // It stops in front of anything else (signs, longer digit runs, larger values,
 // other carriage returns, Ctrl-Z, every byte that ends the list) and leaves
-// that code to nextCode. It never stops inside a code, so no state crosses a
+// that code to nextCodes. It never stops inside a code, so no state crosses a
 // call: each call starts and ends at a code boundary.
 #pragma once
 

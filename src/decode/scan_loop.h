@@ -48,7 +48,7 @@ ScanResult scanWith(const unsigned char* raw, std::size_t size,
     // white space; any carriage return right after a digit that is not
     // followed by a line feed in this chunk, as dropping it could join two
     // digit runs into one code; the fourth digit of every run, as codes of
-    // four or more digits are left to nextCode; and the end of every code
+    // four or more digits are left to nextCodes; and the end of every code
     // above 255.
     const std::uint64_t joiningReturns =
         classes.carriageReturn & (digits << 1) & ~(classes.lineFeed >> 1);
