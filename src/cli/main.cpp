@@ -37,9 +37,10 @@ constexpr std::string_view kNoMemory =
     "\nquarvend cannot start: Cannot allocate memory.\n";
 
 constexpr int kSuccess = 0;
-constexpr int kRefused =
-    1;  // a file could not be used, or its text could not all be read
-constexpr int kOutputLost = -1;  // some output did not reach its file
+// A file could not be used, or its text could not all be read.
+constexpr int kRefused = 1;
+// Some output did not reach its file.
+constexpr int kOutputLost = -1;
 
 // The text buffer takes what one block can decode to on top of a block's
 // worth, so that every flush is large.
