@@ -2,7 +2,7 @@
 // passes untouched, each flush reaches the newest sink first, and a sink's
 // first failure is its last, so that it keeps an exact prefix of the text.
 
-#include "cli/dos_text_writer.h"
+#include "io/dos_text_writer.h"
 
 #include <gtest/gtest.h>
 

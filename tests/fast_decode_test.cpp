@@ -127,11 +127,11 @@ void expectMatchesByteRules(const unsigned char* chunk, const ChunkCodes& codes)
   for (std::size_t i = 0; i < kChunkSize; ++i) {
     const int byte = chunk[i];
     const std::uint64_t bit = std::uint64_t{1} << i;
-    ASSERT_EQ((codes.classes.digit & bit) != 0, EncodedReader::isDigit(byte)) << byte;
-    ASSERT_EQ((codes.classes.space & bit) != 0, EncodedReader::isSpace(byte)) << byte;
+    ASSERT_EQ((codes.classes.digit & bit) != 0, isDigit(byte)) << byte;
+    ASSERT_EQ((codes.classes.space & bit) != 0, isSpace(byte)) << byte;
     ASSERT_EQ((codes.classes.carriageReturn & bit) != 0, byte == '\r') << byte;
     ASSERT_EQ((codes.classes.lineFeed & bit) != 0, byte == '\n') << byte;
-    if (!EncodedReader::isDigit(byte)) {
+    if (!isDigit(byte)) {
       if (i > runStart && i - runStart <= 3) {
         const std::string digits(chunk + runStart, chunk + i);
         const int value = std::stoi(digits);

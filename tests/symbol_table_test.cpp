@@ -2,7 +2,7 @@
 // rather than against the group strings the table is built from, and every
 // code's on-disk form.
 
-#include "decode/symbol_table.h"
+#include "format/symbol_table.h"
 
 #include <gtest/gtest.h>
 

@@ -8,20 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
-
 namespace quarvend {
-
-bool FileSource::read(unsigned char* buffer, std::size_t size, std::size_t& got,
-                      std::string& reason) {
-  return platform::readSome(fd_, buffer, size, got, reason);
-}
-
-bool FileSource::readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                        std::size_t& got, std::string& reason) {
-  return platform::readAt(fd_, offset, buffer, size, got, reason);
-}
-
 namespace {
 
 // Feeds `reader` block[0..size) on this thread, the text straight into `output`.
@@ -36,7 +23,7 @@ InputEnd decodeRestOnOneThread(ByteSource& source, EncodedReader& reader,
                                std::size_t blockSize, std::string& reason) {
   for (;;) {
     if (reader.ended()) return InputEnd::kDecoded;
-    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+    if (output.deliversNothing()) return InputEnd::kDecoded;
     std::size_t got = 0;
     if (!source.read(block, blockSize, got, reason)) return InputEnd::kReadFailed;
     if (got == 0) {
@@ -49,9 +36,7 @@ InputEnd decodeRestOnOneThread(ByteSource& source, EncodedReader& reader,
 
 // White space a block may start at: never a carriage return, which could
 // stand inside a code.
-bool startsBlock(unsigned char byte) {
-  return EncodedReader::isSpace(byte) && byte != DosTextReader::kCarriageReturn;
-}
+bool startsBlock(unsigned char byte) { return isSpace(byte) && byte != kCarriageReturn; }
 
 // How far past its block size a block may run to reach white space, and how
 // far into its block size it may start.
@@ -224,7 +209,7 @@ InputEnd decodeInParallel(Workers& workers, EncodedReader& reader, DosTextWriter
     const bool last = block.last;
     workers.release(number);
     if (reader.ended()) return InputEnd::kDecoded;
-    if (output.deliversNothing()) return InputEnd::kNothingDelivered;
+    if (output.deliversNothing()) return InputEnd::kDecoded;
     if (last) {
       output.commit(reader.finish(output.reserve(kMaxFormSize)));
       return InputEnd::kDecoded;

@@ -6,37 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/dos_text_writer.h"
 #include "decode/encoded_reader.h"
+#include "io/byte_source.h"
+#include "io/dos_text_writer.h"
 
 namespace quarvend {
-
-// Where the input's raw bytes come from: a file, or memory in tests.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads up to `size` bytes into `buffer`; `got` is 0 at the end of the
-  // input. Returns false with the system's reason when the read failed.
-  virtual bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
-                    std::string& reason) = 0;
-  // Reads up to `size` bytes from `offset`, from any thread, for a source
-  // whose bytes stay put (a regular file); `got` is short only at the end.
-  virtual bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                      std::size_t& got, std::string& reason) = 0;
-};
-
-// A source on a file descriptor.
-class FileSource final : public ByteSource {
- public:
-  explicit FileSource(int fd) : fd_(fd) {}
-  bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
-            std::string& reason) override;
-  bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
-              std::size_t& got, std::string& reason) override;
-
- private:
-  int fd_;
-};
 
 inline constexpr std::size_t kBlockSize = std::size_t{128} << 10;
 inline constexpr unsigned kMaxThreads = 4;
@@ -67,12 +41,13 @@ struct DecodeSettings {
 };
 
 // How decoding stopped, besides the reader's own end.
-enum class InputEnd { kDecoded, kReadFailed, kNothingDelivered };
+enum class InputEnd { kDecoded, kReadFailed };
 
 // Feeds `reader` the first block (buffers.first[0..firstSize), read from
 // the start of `source`, 0 for an empty input) and then the rest of it, until the reader
-// ends, a read fails (`reason` says why; a code the failure cut off is not decoded), or
-// `output` delivers nothing any more. The text goes to `output` in order.
+// ends, a read fails (kReadFailed, and `reason` says why; a code the failure cut off
+// is not decoded), or `output` delivers nothing any more. The text goes to `output` in
+// order.
 InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& reader,
                      DosTextWriter& output, DecodeBuffers& buffers,
                      const DecodeSettings& settings, std::string& reason);

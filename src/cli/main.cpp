@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "cli/decode_input.h"
-#include "cli/dos_text_writer.h"
 #include "decode/encoded_reader.h"
+#include "io/dos_text_writer.h"
+#include "io/output_file.h"
 #include "platform/platform.h"
 
 namespace {
@@ -111,25 +112,25 @@ int run(int argc, char** argv) {
                    kRefused);
   }
 
-  // 4. The output file, only with exactly two names. It is opened without
-  //    being emptied and compared with the input, and only then emptied, so
-  //    that naming one file twice cannot destroy it; a comparison that cannot
-  //    be made counts as a refusal. The file gets the decoded text only.
+  // 4. The output file, only with exactly two names. It is emptied only once
+  //    it is known not to be the input, so that naming one file twice cannot
+  //    destroy it. The file gets the decoded text only.
   const bool withFile = names.size() == 2;
   std::optional<FileSink> fileSink;
   std::size_t file = 0;
   if (withFile) {
     int outputFd = -1;
-    const auto cannotCreate = [&] {
-      return endWith(
-          output, console,
-          {"\nThe output file ", outputName, " cannot be created: ", reason, ".\n"},
-          kRefused);
-    };
-    if (!platform::openForWriting(names[1], outputFd, reason)) return cannotCreate();
-    if (!platform::sameFile(inputFd, outputFd, same, reason)) return cannotCreate();
-    if (same) return endWith(output, console, {kSameFile}, kRefused);
-    if (!platform::emptyFile(outputFd, reason)) return cannotCreate();
+    switch (quarvend::openOutputFile(names[1], inputFd, outputFd, reason)) {
+      case quarvend::OutputFileOpening::kOpened:
+        break;
+      case quarvend::OutputFileOpening::kCannotCreate:
+        return endWith(
+            output, console,
+            {"\nThe output file ", outputName, " cannot be created: ", reason, ".\n"},
+            kRefused);
+      case quarvend::OutputFileOpening::kSameAsInput:
+        return endWith(output, console, {kSameFile}, kRefused);
+    }
     file = output.addSink(fileSink.emplace(outputFd));
   }
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <span>
 
-#include "decode/symbol_table.h"
+#include "format/symbol_table.h"
 
 // The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
 // file of its own with its own instruction-set flags; scan_kernels.cpp alone

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "decode/dos_text.h"
-#include "decode/symbol_table.h"
+#include "format/dos_text.h"
+#include "format/symbol_table.h"
 
 namespace quarvend {
 namespace {
@@ -84,7 +84,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     const auto searched =
         equals == nullptr ? leadIn : static_cast<std::size_t>(equals - at);
     // A Ctrl-Z before the first equals sign ends the input there.
-    if (std::memchr(at, DosTextReader::kEndOfFileMark, searched) != nullptr) {
+    if (std::memchr(at, kEndOfFileMark, searched) != nullptr) {
       endWith(End::kNotOstrevic);
       return at;
     }
@@ -92,7 +92,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     at = equals + 1;
     stage_ = Stage::kMarker;
   }
-  while (at != limit && *at == DosTextReader::kCarriageReturn) ++at;
+  while (at != limit && *at == kCarriageReturn) ++at;
   if (at == limit) return at;
   if (*at != kMarkerSecond) {
     endWith(End::kNotOstrevic);
@@ -129,7 +129,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
           magnitude_ = static_cast<std::uint16_t>(byte - '0');
-        } else if (byte != DosTextReader::kCarriageReturn) {
+        } else if (byte != kCarriageReturn) {
           endWith(End::kEndOfList);
           return at;
         }
@@ -140,7 +140,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
               static_cast<std::uint16_t>(magnitude_ * 10 + (byte - '0')), kTooLarge);
           break;
         }
-        if (byte == DosTextReader::kCarriageReturn) break;
+        if (byte == kCarriageReturn) break;
         if (!emitCode(out)) return at;
         // The byte that ended the code is looked at again, between codes.
         stage_ = Stage::kBetweenCodes;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "decode/code_scanner.h"
+#include "format/ostrevic.h"
 
 namespace quarvend {
 
@@ -15,9 +16,6 @@ namespace quarvend {
 // code, and how the input ended.
 class EncodedReader {
  public:
-  static constexpr unsigned char kMarkerFirst = '=';
-  static constexpr unsigned char kMarkerSecond = '+';
-
   // Where in the file the reader stands.
   enum class Stage : std::uint8_t {
     kLeadIn,        // before the first '='
@@ -35,13 +33,6 @@ class EncodedReader {
     kEndOfList,       // the number list ended as the format allows
     kCodeOutOfRange,  // a code outside 0 to 255; nothing was written for it
   };
-
-  // White space separates codes: tab, line feed, vertical tab, form feed,
-  // carriage return and space.
-  static constexpr bool isSpace(int byte) {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r');
-  }
-  static constexpr bool isDigit(int byte) { return byte >= '0' && byte <= '9'; }
 
   // The most bytes that feed() of `size` bytes, or finish(), appends.
   static constexpr std::size_t maxOutput(std::size_t size) {
@@ -69,7 +60,6 @@ class EncodedReader {
   std::size_t finish(unsigned char* out);
 
   ScanFunction scan() const { return scan_; }
-  Stage stage() const { return stage_; }
   End end() const { return end_; }
   bool ended() const { return stage_ == Stage::kEnded; }
   // True once the start marker has been read (the list may have ended since).

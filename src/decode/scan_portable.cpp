@@ -1,7 +1,7 @@
 // The portable kernel: word-sized arithmetic on any processor.
-#include "decode/dos_text.h"
-#include "decode/encoded_reader.h"
 #include "decode/scan_loop.h"
+#include "format/dos_text.h"
+#include "format/ostrevic.h"
 
 namespace quarvend {
 namespace {
@@ -41,8 +41,7 @@ constexpr std::uint64_t gatherTopBits(std::uint64_t flags) {
   return ((flags >> 7) * 0x0102040810204080) >> 56;
 }
 
-static_assert(EncodedReader::isSpace('\t') && EncodedReader::isSpace('\r') &&
-                  !EncodedReader::isSpace('\t' - 1) && !EncodedReader::isSpace('\r' + 1),
+static_assert(isSpace('\t') && isSpace('\r') && !isSpace('\t' - 1) && !isSpace('\r' + 1),
               "white space below 32 is 9 to 13, as the classifiers assume");
 
 inline ChunkClasses classifyWords(const unsigned char* chunk) {
@@ -53,9 +52,8 @@ inline ChunkClasses classifyWords(const unsigned char* chunk) {
     classes.digit |= gatherTopBits(inRange(bytes, '0', '9')) << shift;
     classes.space |= gatherTopBits(inRange(bytes, '\t', '\r') | inRange(bytes, ' ', ' '))
                      << shift;
-    classes.carriageReturn |= gatherTopBits(inRange(bytes, DosTextReader::kCarriageReturn,
-                                                    DosTextReader::kCarriageReturn))
-                              << shift;
+    classes.carriageReturn |=
+        gatherTopBits(inRange(bytes, kCarriageReturn, kCarriageReturn)) << shift;
     classes.lineFeed |= gatherTopBits(inRange(bytes, '\n', '\n')) << shift;
   }
   return classes;

@@ -1,8 +1,8 @@
 // The SSE2 kernel, for every x86-64 processor.
 #include <emmintrin.h>
 
-#include "decode/dos_text.h"
 #include "decode/scan_loop.h"
+#include "format/dos_text.h"
 
 namespace quarvend {
 namespace {
@@ -41,9 +41,8 @@ void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes) {
                                         _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
     digit |= topBits(isDigit) << shift;
     space |= topBits(spaces) << shift;
-    carriageReturn |=
-        topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(DosTextReader::kCarriageReturn)))
-        << shift;
+    carriageReturn |= topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCarriageReturn)))
+                      << shift;
     lineFeed |= topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << shift;
 
     const __m128i digits =

@@ -73,6 +73,7 @@ bool prepareStandardStreams() {
       }
     }
   }
+  _setmode(kStandardInput, _O_BINARY);
   _setmode(kStandardOutput, _O_BINARY);
   return outputOpen;
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "cli/decode_input.h"
-#include "cli/dos_text_writer.h"
 #include "decode/encoded_reader.h"
+#include "io/dos_text_writer.h"
 
 namespace quarvend::testing {
 

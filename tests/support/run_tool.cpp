@@ -15,8 +15,9 @@
 #include <random>
 #include <sstream>
 
-#ifndef QUARVEND_BINARY
-#define QUARVEND_BINARY "quarvend"
+#ifndef QUARVEND_PROGRAM_DIR
+#define QUARVEND_PROGRAM_DIR "."
+#define QUARVEND_PROGRAM_SUFFIX ""
 #endif
 
 namespace quarvend::testing {
@@ -102,9 +103,8 @@ HANDLE inheritedFile(const std::wstring& path, DWORD access, DWORD disposition) 
 
 // A Windows path: the Unix-style name the build gives would be read relative
 // to whichever drive is current when the tool is started.
-std::string toolPath() {
-  static const std::string path = fs::absolute(QUARVEND_BINARY).string();
-  return path;
+std::string toolPath(const std::string& name) {
+  return fs::absolute(QUARVEND_PROGRAM_DIR "/" + name + QUARVEND_PROGRAM_SUFFIX).string();
 }
 
 ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& options) {
@@ -117,7 +117,7 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
   const fs::path outPath = capture.path() / "stdout";
   const fs::path errPath = capture.path() / "stderr";
 
-  const std::wstring tool = widen(toolPath());
+  const std::wstring tool = widen(toolPath(options.program));
   std::wstring commandLine = quoted(tool);
   for (const std::string& argument : arguments)
     commandLine += L" " + quoted(widen(argument));
@@ -155,7 +155,9 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
 
 #else  // POSIX
 
-std::string toolPath() { return QUARVEND_BINARY; }
+std::string toolPath(const std::string& name) {
+  return QUARVEND_PROGRAM_DIR "/" + name + QUARVEND_PROGRAM_SUFFIX;
+}
 
 ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& options) {
   ScratchFolder capture;
@@ -163,7 +165,7 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
   const std::string errPath = capture.file("stderr");
 
   std::vector<std::string> words = options.wrapper;
-  words.push_back(toolPath());
+  words.push_back(toolPath(options.program));
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

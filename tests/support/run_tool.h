@@ -1,4 +1,4 @@
-// Runs the built quarvend binary the way a shell would, with its standard
+// Runs a built program the way a shell would, with its standard
 // streams captured, replaced or closed, and reports what it did.
 #pragma once
 
@@ -27,6 +27,7 @@ enum class StandardOutput {
 };
 
 struct ToolOptions {
+  std::string program = "quarvend";  // which of the built programs runs
   StandardOutput output = StandardOutput::kCaptured;
   bool closeAllStandardStreams = false;    // 0, 1 and 2 closed at start
   std::filesystem::path workingDirectory;  // empty: the test's own
@@ -39,10 +40,10 @@ struct ToolRun {
   int status = kNoExitStatus;  // exit status
 };
 
-// The path of the built tool.
-std::string toolPath();
+// The path of the built program `name`.
+std::string toolPath(const std::string& name = "quarvend");
 
-// Runs the tool with `arguments`, which on Windows are taken as UTF-8 and
+// Runs options.program with `arguments`, which on Windows are taken as UTF-8 and
 // passed on as UTF-16. Standard input is the null device.
 ToolRun runTool(const std::vector<std::string>& arguments,
                 const ToolOptions& options = {});

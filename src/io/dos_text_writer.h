@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "decode/dos_text.h"
+#include "format/dos_text.h"
 
 namespace quarvend {
 
@@ -90,10 +90,6 @@ class DosTextWriter {
   // false when any byte failed to reach it or its close failed.
   bool close(std::size_t number);
 
-  // Whether a write to sink `number` has failed (or it was marked so), and
-  // the system's reason for its first failure.
-  bool failed(std::size_t number) const { return sinks_[number].failed; }
-
   // True when no sink can take more text: each is closed or has failed.
   bool deliversNothing() const {
     for (std::size_t i = 0; i < sinkCount_; ++i) {
@@ -101,6 +97,7 @@ class DosTextWriter {
     }
     return true;
   }
+  // The system's reason for sink `number`'s first failure.
   const std::string& reason(std::size_t number) const { return sinks_[number].reason; }
 
   // Counts sink `number` as failed before any write (for a stream that was

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "decode/dos_text.h"
+#include "format/dos_text.h"
 
 namespace quarvend {
 

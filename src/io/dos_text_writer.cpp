@@ -1,4 +1,4 @@
-#include "cli/dos_text_writer.h"
+#include "io/dos_text_writer.h"
 
 #include <cstring>
 
