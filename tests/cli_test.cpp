@@ -99,9 +99,6 @@ TEST_F(CliTest, DecodedTextInBothPlaces) {
       {"empty number list", "=+\r\n", ""},
       {"high bytes and zero bytes", "=+ 96 190 191 255",
        "\xA1\xFF" + std::string(2, '\0')},
-      {"list ends at a letter", "=+ 27 28x 29", "ab"},
-      {"ctrl-z ends the input", "=+ 27 28\x1A 29", "ab"},
-      {"carriage return joins digits", "=+ 2\r7", "a"},
   };
   for (const Row& row : rows) {
     const std::string in = input(row.content);
@@ -213,14 +210,7 @@ TEST_F(CliTest, CodeOutsideTheTableStopsDecoding) {
   const Row rows[] = {
       {"27 28 256 29", "ab"},
       {"27 -1 28", "a"},
-      {"27 4294967323", "a"},  // would be 27 if it wrapped around 2^32
-      {"27 18446744073709551643 28", "a"},
-      {"-2147483649", ""},
-      {"27 99999999999999999999999999999999999999999", "a"},
       {"+0 -0 0255 256", std::string("\r\n\r\n", 4) + '\0'},
-      {"27 2147483647", "a"},
-      {"27 -2147483648", "a"},
-      {"27 9223372036854775808", "a"},
   };
   for (const Row& row : rows) {
     const std::string in = input("=+ " + row.list);
