@@ -68,8 +68,8 @@ class CliFaultTest : public ::testing::Test {
 };
 
 TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
-#ifdef _WIN32
-  GTEST_SKIP() << "needs bash, strace and ulimit";
+#if defined(_WIN32) || defined(QUARVEND_TOOL_EMULATOR)
+  GTEST_SKIP() << "needs bash, strace and ulimit, and the tool's own system calls";
 #endif
   const std::string closing = closingMessage(out);
   const auto lost = [&](const std::string& why) {
@@ -151,8 +151,9 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
 // However little memory there is, the run either never starts (the loader
 // says so) or leaves the output file complete: never emptied and abandoned.
 TEST_F(CliFaultTest, LittleMemoryNeverCostsTheOutputFile) {
-#if defined(_WIN32) || defined(QUARVEND_SANITIZED_TOOL)
-  GTEST_SKIP() << "needs ulimit, and a tool without the sanitizers' address space";
+#if defined(_WIN32) || defined(QUARVEND_SANITIZED_TOOL) || defined(QUARVEND_TOOL_EMULATOR)
+  GTEST_SKIP() << "needs ulimit, and a tool without the sanitizers' or an emulator's "
+                  "address space";
 #endif
   for (int kib = 1000; kib <= 9000; kib += 1000) {
     writeBytes(out, "keep");
