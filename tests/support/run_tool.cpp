@@ -165,6 +165,10 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
   const std::string errPath = capture.file("stderr");
 
   std::vector<std::string> words = options.wrapper;
+#ifdef QUARVEND_TOOL_EMULATOR
+  std::istringstream emulator(QUARVEND_TOOL_EMULATOR);
+  for (std::string word; emulator >> word;) words.push_back(word);
+#endif
   words.push_back(toolPath(options.program));
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

@@ -31,7 +31,8 @@ struct ToolOptions {
   StandardOutput output = StandardOutput::kCaptured;
   bool closeAllStandardStreams = false;    // 0, 1 and 2 closed at start
   std::filesystem::path workingDirectory;  // empty: the test's own
-  std::vector<std::string> wrapper;        // a program that runs the tool (POSIX only)
+  std::vector<std::string> wrapper;        // a program that runs the tool (POSIX only,
+                                           // not under an emulator)
 };
 
 struct ToolRun {
