@@ -22,6 +22,7 @@ using NativeName = std::string;
 
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
 
 // Makes the three standard descriptors safe to use: any of 0 to 2 that is
 // closed gets the null device, so that no file the tool opens later can land
