@@ -1,0 +1,108 @@
+// The encoder: the round trip on random texts fed in random pieces, the exact
+// file for a few texts, and where it stops at each byte without a code.
+
+#include "encode/text_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "support/round_trip.h"
+
+namespace quarvend {
+namespace {
+
+using testing::encodeInPieces;
+
+TEST(TextEncoderTest, RandomTextsComeBack) {
+  std::string alphabet(1, '\0');
+  for (int code = 1; code <= 190; ++code)
+    alphabet += static_cast<char>(testing::plainByteFor(code));
+  std::mt19937 random(18);
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const std::size_t size = random() % (round % 8 == 0 ? 4000 : 300);
+    while (text.size() < size) {
+      const unsigned pick = random() % 40;
+      if (pick == 0) text += "\r\n";
+      if (pick == 1) text += '\n';
+      if (pick == 2 && round % 5 == 0) text += '\x1A';
+      if (pick > 2) text += alphabet[random() % alphabet.size()];
+    }
+    const std::vector<std::size_t> encodePieces = {1 + random() % 7, 1 + random() % 90,
+                                                   0};
+    const std::vector<std::size_t> decodePieces = {1 + random() % 50};
+    EXPECT_EQ(testing::roundTripFault(text, encodePieces, decodePieces), "") << round;
+  }
+}
+
+TEST(TextEncoderTest, ExactFiles) {
+  // 25 times "27" one space apart, which " 1" fills to exactly 76 characters.
+  std::string fullLine = "27";
+  for (int i = 1; i < 25; ++i) fullLine += " 27";
+  struct Row {
+    std::string text;
+    std::string file;
+  };
+  const Row rows[] = {
+      {"", "=+\r\n"},
+      {"abc", "=+\r\n27 28 29\r\n"},
+      {"a\r\nb\n\n", "=+\r\n27 0 28 0 0\r\n"},
+      {std::string("\0\xA1\xFF ~", 5), "=+\r\n191 96 190 95 63\r\n"},
+      {"ab\x1A\tc", "=+\r\n27 28\r\n"},
+      {"\x1A", "=+\r\n"},
+      {std::string(25, 'a') + "AB", "=+\r\n" + fullLine + " 1\r\n2\r\n"},
+  };
+  for (const Row& row : rows) {
+    for (std::size_t piece : {1, 0}) {
+      TextEncoder encoder;
+      EXPECT_EQ(encodeInPieces(row.text, {piece}, encoder), row.file) << row.text;
+    }
+  }
+}
+
+TEST(TextEncoderTest, StopsAtEachByteWithoutACode) {
+  struct Row {
+    std::string before;  // the text before the byte
+    std::string rest;    // the byte and what follows it
+    std::uint64_t line;
+    std::uint64_t column;
+  };
+  std::vector<Row> rows = {
+      {"ab\ncd", "\ref", 2, 3},    // a carriage return alone
+      {"ab\ncd", "\r", 2, 3},      // at the end of the text
+      {"ab\ncd", "\r\x1A", 2, 3},  // before a Ctrl-Z
+      {"ab\ncd", "\r\r\n", 2, 3},  // before another one
+      {std::string(300, 'a') + "\r\n" + std::string(200, 'b'), "\x7F", 2, 201},
+  };
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string rest(1, static_cast<char>(byte));
+    const bool noCode = (byte >= 1 && byte <= 31 && byte != '\n' && byte != '\x1A') ||
+                        (byte >= 127 && byte <= 160);
+    if (noCode) rows.push_back({"ab\r\ncd", rest + "ef", 2, 3});
+    if (!noCode && byte != '\x1A') {
+      TextEncoder encoder;
+      encodeInPieces(rest, {0}, encoder);
+      EXPECT_EQ(encoder.stage(), TextEncoder::Stage::kComplete) << byte;
+    }
+  }
+  for (const Row& row : rows) {
+    TextEncoder before;
+    const std::string prefix = encodeInPieces(row.before, {0}, before);
+    for (std::size_t piece : {1, 3, 0}) {
+      TextEncoder encoder;
+      const std::string file = encodeInPieces(row.before + row.rest, {piece}, encoder);
+      const int byte = static_cast<unsigned char>(row.rest[0]);
+      ASSERT_EQ(encoder.stage(), TextEncoder::Stage::kNoCode) << byte;
+      EXPECT_EQ(encoder.uncodedByte(), byte);
+      EXPECT_EQ(encoder.uncodedAt().line, row.line) << byte << " " << piece;
+      EXPECT_EQ(encoder.uncodedAt().column, row.column) << byte << " " << piece;
+      // The codes before the byte, and not even the line end after them.
+      EXPECT_EQ(file + "\r\n", prefix) << byte << " " << piece;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quarvend
