@@ -50,7 +50,7 @@ class TextEncoder {
   };
 
   // The most bytes that feed() of `size` bytes, or finish() (size 0), stores;
-  // a little more than they report, as codes are stored four bytes at a time.
+  // a little more than they report, as codes are stored eight bytes at a time.
   static constexpr std::size_t maxOutput(std::size_t size) { return 5 * size + 8; }
 
   // Encodes block[0..size), the text's next bytes, into `out`, which has room
