@@ -1,13 +1,8 @@
-// Fuzz target: the round trip (tests/support/round_trip.h) on any text made
-// of bytes that have a code, LF and CR LF line ends and Ctrl-Z, encoded and
-// decoded in pieces.
-//
-// The first kHeaderSize bytes set the stage, the rest is the text:
-//   [0], [1]  sizes of the pieces the encoder is fed in turn (0xF0 and up:
-//             the whole rest)
-//   [2]       size of the pieces the decoder is fed
-// A byte of the rest without a code stands for a line end: CR LF when it is
-// a carriage return, else LF.
+// Fuzz target: the round trip (tests/support/round_trip.h). Bytes [0] and [1]
+// are the sizes of the pieces the encoder is fed in turn, [2] those of the
+// decoder's (0xF0 and up: the whole rest); the rest is the text, in which a
+// byte without a code stands for a line end: CR LF for a carriage return,
+// else LF.
 
 #include <array>
 #include <cstddef>
@@ -18,8 +13,6 @@
 #include "support/round_trip.h"
 
 namespace {
-
-constexpr std::size_t kHeaderSize = 3;
 
 std::size_t pieceSize(unsigned selector) {
   return selector >= 0xF0 ? 0 : 1 + selector % 80;
@@ -35,9 +28,9 @@ const std::array<bool, 256> kHasCode = [] {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < kHeaderSize) return 0;
+  if (size < 3) return 0;
   std::string text;
-  for (std::size_t i = kHeaderSize; i < size; ++i) {
+  for (std::size_t i = 3; i < size; ++i) {
     if (kHasCode[data[i]] || data[i] == '\x1A') {
       text += static_cast<char>(data[i]);
     } else {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,107 +21,64 @@ TEST(EncodeCliTest, Rows) {
   writeBytes(scratch.path() / "in.txt", text);
   writeBytes(scratch.path() / "-x", "a");
   writeBytes(scratch.path() / "tab.txt", "ab\n\tc");
-  std::string big;
-  while (big.size() < (1 << 20)) big += "the quick brown fox\n";
-  writeBytes(scratch.path() / "big.txt", big);
+  writeBytes(scratch.path() / "big.txt", std::string(1 << 20, 'a'));
   const std::string usage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
-  const std::string tab =
-      "quarvend-encode: tab.txt, line 2, column 1: byte 9 (tab) has no code; expand(1) "
-      "turns tabs into spaces\n";
-  const std::string tail = "quarvend-encode: cannot write standard output: ";
-
+  const std::string p = "quarvend-encode: ";
   struct Row {
-    std::vector<std::string> arguments;
-    std::string out;  // for --help: how it starts
+    std::string arguments;  // split at spaces
+    std::string out;        // for --help: how it starts
     std::string err;
     int status;
     std::string file = "keep";  // what out.ost then holds
-    std::string wrapper = "";   // a bash script that runs the program as $0 (POSIX)
-    StandardOutput output = StandardOutput::kCaptured;
+    std::string wrapper = "";   // a bash script that runs the program as $0
   };
   const Row rows[] = {
-      {{"--help"}, usage, "", 0},
-      {{"in.txt", "--help"}, usage, "", 0},
-      {{"--version"}, "quarvend-encode " QUARVEND_VERSION "\n", "", 0},
-      {{"-x"}, "", "quarvend-encode: unknown option -x\n" + usage, 2},
-      {{"in.txt", "--bogus"}, "", "quarvend-encode: unknown option --bogus\n" + usage, 2},
-      {{"in.txt", "out.ost", "c"},
-       "",
-       "quarvend-encode: one name too many: c\n" + usage,
-       2},
-      {{"--", "-x"}, "=+\r\n27\r\n", "", 0},
-      {{}, "=+\r\n", "", 0},
-      {{"-", "-"}, "=+\r\n", "", 0},
-      {{"in.txt"}, encoded, "", 0},
-      {{"in.txt", "-"}, encoded, "", 0},
-      {{"in.txt", "out.ost"}, "", "", 0, encoded},
-      {{"tab.txt"}, "=+\r\n27 28 0", tab, 1},
-      {{"tab.txt", "out.ost"}, "", tab, 1, "=+\r\n27 28 0"},
-      {{"missing.txt", "out.ost"},
-       "",
-       "quarvend-encode: cannot open missing.txt: No such file or directory\n",
-       1},
-      {{"in.txt", "no/such/out.ost"},
-       "",
-       "quarvend-encode: cannot create no/such/out.ost: No such file or directory\n",
-       1},
-      {{"in.txt", "in.txt"},
-       "",
-       "quarvend-encode: in.txt and in.txt are the same file\n",
-       1},
+      {"--help", usage, "", 0},
+      {"--version", "quarvend-encode " QUARVEND_VERSION "\n", "", 0},
+      {"-x", "", p + "unknown option -x\n" + usage, 2},
+      {"in.txt out.ost c", "", p + "one name too many: c\n" + usage, 2},
+      {"-- -x", "=+\r\n27\r\n", "", 0},
+      {"", "=+\r\n", "", 0},
+      {"in.txt -", encoded, "", 0},
+      {"in.txt out.ost", "", "", 0, encoded},
+      {"tab.txt out.ost", "",
+       p + "tab.txt, line 2, column 1: byte 9 (tab) has no code; expand(1) turns tabs "
+           "into "
+           "spaces\n",
+       1, "=+\r\n27 28 0"},
+      {"missing.txt out.ost", "",
+       p + "cannot open missing.txt: No such file or directory\n", 1},
+      {"in.txt no/out.ost", "",
+       p + "cannot create no/out.ost: No such file or directory\n", 1},
+      {"in.txt in.txt", "", p + "in.txt and in.txt are the same file\n", 1},
 #ifndef _WIN32
-      {{}, encoded, "", 0, "keep", "exec \"$0\" <in.txt"},
-      {{"in.txt"},
-       "",
-       "quarvend-encode: in.txt is also standard output\n",
-       1,
-       "keep",
+      {"", encoded, "", 0, "keep", "exec \"$0\" <in.txt"},
+      {"in.txt", "", p + "in.txt is also standard output\n", 1, "keep",
        "exec \"$0\" \"$@\" >>in.txt"},
-      {{"/proc/self/mem", "out.ost"},
-       "",
-       "quarvend-encode: cannot read /proc/self/mem: Input/output error\n",
+      {"/proc/self/mem out.ost", "",
+       p + "cannot read /proc/self/mem: Input/output error\n", 1},
+      {"in.txt /dev/full", "", p + "cannot write /dev/full: No space left on device\n",
        1},
-      {{"in.txt", "/dev/full"},
-       "",
-       "quarvend-encode: cannot write /dev/full: No space left on device\n",
-       1},
-      {{"in.txt"},
-       "",
-       tail + "No space left on device\n",
-       1,
-       "keep",
-       "",
-       StandardOutput::kFull},
-      {{"big.txt"},
-       "",
-       tail + "Broken pipe\n",
-       1,
-       "keep",
+      {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null"},
 #endif
   };
   for (const Row& row : rows) {
-    const std::string name = row.wrapper + " quarvend-encode " + [&] {
-      std::string words;
-      for (const std::string& word : row.arguments) words += word + " ";
-      return words;
-    }();
+    std::vector<std::string> arguments;
+    std::istringstream words(row.arguments);
+    for (std::string word; words >> word;) arguments.push_back(word);
     writeBytes(scratch.path() / "out.ost", "keep");
     ToolOptions options;
     options.program = "quarvend-encode";
     options.workingDirectory = scratch.path();
-    options.output = row.output;
     if (!row.wrapper.empty()) options.wrapper = {"bash", "-c", row.wrapper};
-    const ToolRun run = runTool(row.arguments, options);
-    EXPECT_EQ(run.status, row.status) << name;
-    if (row.out == usage) {
-      EXPECT_TRUE(run.out.starts_with(usage)) << name;
-    } else {
-      EXPECT_EQ(run.out, row.out) << name;
-    }
-    EXPECT_EQ(run.err, row.err) << name;
-    EXPECT_EQ(readBytes(scratch.path() / "out.ost"), row.file) << name;
-    EXPECT_EQ(readBytes(scratch.path() / "in.txt"), text) << name;
+    const ToolRun run = runTool(arguments, options);
+    EXPECT_EQ(run.status, row.status) << row.arguments;
+    EXPECT_EQ(row.out == usage ? run.out.substr(0, usage.size()) : run.out, row.out)
+        << row.arguments;
+    EXPECT_EQ(run.err, row.err) << row.arguments;
+    EXPECT_EQ(readBytes(scratch.path() / "out.ost"), row.file) << row.arguments;
+    EXPECT_EQ(readBytes(scratch.path() / "in.txt"), text) << row.arguments;
   }
 }
 

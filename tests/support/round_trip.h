@@ -36,13 +36,12 @@ inline std::string encodeInPieces(std::string_view text,
   return out;
 }
 
-// Checks the round trip for `text`, whose bytes all have a code but for LF or
-// CR LF line ends and Ctrl-Z: the decoder, fed the encoding in pieces of
-// `decodePieces`, gives back the text before the first Ctrl-Z with every line
-// end CR LF. The encoding is "=+" on a line of its own, then the codes in
-// decimal without leading zeros, single spaces between them, in lines of at
-// most 76 characters that each end in CR LF and are each as full as the
-// next code allows. Returns what is wrong, or "" when all holds.
+// Checks the round trip for `text` (bytes with a code, LF or CR LF line ends,
+// Ctrl-Z): decoded in pieces of `decodePieces`, the encoding gives back the
+// text before the first Ctrl-Z with CR LF line ends; and it is "=+" on a line
+// of its own, then plain decimal codes one space apart in CR LF lines of at
+// most 76 characters, each as full as the next code allows. Returns what is
+// wrong, or "" when all holds.
 inline std::string roundTripFault(std::string_view text,
                                   const std::vector<std::size_t>& encodePieces,
                                   const std::vector<std::size_t>& decodePieces) {
