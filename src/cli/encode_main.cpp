@@ -88,6 +88,7 @@ struct Arguments {
   std::optional<platform::NativeName> text;  // none: standard input
   std::optional<platform::NativeName> file;  // none: standard output
   platform::NativeName wrong;                // for kUsageError: the word at fault
+  bool tooManyNames = false;                 // for kUsageError: it is a third name
 };
 
 // Reads the command line: options until `--`, then up to two names, of which
@@ -108,6 +109,7 @@ Arguments parse(const std::vector<platform::NativeName>& words) {
     } else if ((options && word.size() > 1 && word[0] == '-') || names.size() == 2) {
       arguments.action = Arguments::Action::kUsageError;
       arguments.wrong = word;
+      arguments.tooManyNames = names.size() == 2 && !(options && word[0] == '-');
       return arguments;
     } else {
       names.push_back(&word);
@@ -178,7 +180,7 @@ int run(int argc, char** argv) {
       return show(kVersion, standardOutputOpen, reason) ? kSuccess : kFailed;
     case Arguments::Action::kUsageError: {
       const std::string wrong = platform::displayName(arguments.wrong);
-      tell({wrong[0] == '-' ? "unknown option " : "one name too many: ", wrong});
+      tell({arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
       std::string ignored;
       platform::writeAll(platform::kStandardError,
                          reinterpret_cast<const unsigned char*>(kUsage.data()),
