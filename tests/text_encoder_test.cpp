@@ -67,12 +67,10 @@ TEST(TextEncoderTest, StopsAtEachByteWithoutACode) {
   };
   for (int byte = 0; byte < 256; ++byte) {
     const std::string rest(1, static_cast<char>(byte));
+    // The random texts of the round trip hold every byte that has a code.
     const bool noCode = (byte >= 1 && byte <= 31 && byte != '\n' && byte != '\x1A') ||
                         (byte >= 127 && byte <= 160);
     if (noCode) rows.push_back({"ab\r\ncd", rest + "ef", 2, 3});
-    TextEncoder encoder;
-    encodeInPieces(rest, {0}, encoder);
-    if (!noCode) EXPECT_EQ(encoder.stage(), TextEncoder::Stage::kComplete) << byte;
   }
   for (const Row& row : rows) {
     TextEncoder before;
