@@ -2,7 +2,7 @@
 """Timing and memory half of the quarvend benchmark; bench/run.sh calls it.
 
 It expects the work folder made by run.sh (big.ost, big.b64, small.ost,
-tiny.ost) and times the commands in rounds, each round running every command
+tiny.ost, and big.expected, the text that quarvend-encode encodes) and times the commands in rounds, each round running every command
 once, the order reversed every other round so that no command always runs
 right after the same neighbour. Start-up is timed as a batch of runs on the
 100-byte tiny.ost. Then it measures quarvend's peak resident memory with GNU
@@ -18,7 +18,8 @@ import sys
 import time
 
 # Goals for the ratios of medians: (numerator, denominator, goal).
-GOALS = [("A", "R2", 1.5), ("B", "R2", 2.0), ("C", "R3", 2.5), ("S", "R4", 1.0)]
+GOALS = [("A", "R2", 1.5), ("B", "R2", 2.0), ("C", "R3", 2.5), ("S", "R4", 1.0),
+         ("E", "R5", 1.0)]
 STARTUP_BATCH = 100  # runs of a start-up command per timed round
 GOAL_RSS_MAX_KIB = 4096
 GOAL_RSS_DIFF_KIB = 256  # between the 8 MiB and the big input: flat with size
@@ -27,6 +28,7 @@ GOAL_RSS_DIFF_KIB = 256  # between the 8 MiB and the big input: flat with size
 def parse_args():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("--bin", required=True, help="quarvend binary")
+    p.add_argument("--enc", required=True, help="quarvend-encode binary")
     p.add_argument("--work", required=True, help="work folder with the inputs")
     p.add_argument("--rounds", type=int, default=7)
     p.add_argument("--mem-runs", type=int, default=3, help="runs per memory figure (the largest is kept)")
@@ -104,6 +106,7 @@ def main():
     big_b64 = os.path.join(work, "big.b64")
     small_ost = os.path.join(work, "small.ost")
     tiny_ost = os.path.join(work, "tiny.ost")
+    text = os.path.join(work, "big.expected")
     out_txt = os.path.join(work, "out.txt")
     err_path = os.path.join(work, "stderr.txt")
 
@@ -127,14 +130,17 @@ def main():
                 ["taskset", "-c", "0", "cat", big_ost], big_ost),
         Command("R4", f"cat tiny.ost > /dev/null, {STARTUP_BATCH} runs", ["cat", tiny_ost],
                 tiny_ost, batch=STARTUP_BATCH),
+        Command("E", "quarvend-encode text > /dev/null", [args.enc, text], text),
+        Command("R5", "base64 text > /dev/null", ["base64", text], text),
     ]
     by_key = {c.key: c for c in cmds}
 
     print("quarvend benchmark")
     print(f"  binary : {args.bin}")
+    print(f"  encoder: {args.enc}")
     print(f"  cpu    : {cpu_name()} ({os.cpu_count()} logical)")
     print(f"  inputs : big.ost {by_key['A'].input_size} bytes, big.b64 {by_key['R1'].input_size} bytes,"
-          f" small.ost {os.path.getsize(small_ost)} bytes")
+          f" small.ost {os.path.getsize(small_ost)} bytes, text {by_key['E'].input_size} bytes")
     print(f"  rounds : {args.rounds} timed after 1 warm-up; order reverses every other round")
     print()
 
@@ -179,6 +185,9 @@ def main():
             "medium": peak_rss_kib(args.time_bin, [args.bin, medium_ost], args.mem_runs, work),
             "small": peak_rss_kib(args.time_bin, [args.bin, small_ost], args.mem_runs, work),
             "big_out": peak_rss_kib(args.time_bin, [args.bin, big_ost, out_txt], args.mem_runs, work),
+            "enc_big": peak_rss_kib(args.time_bin, [args.enc, text], args.mem_runs, work),
+            "enc_small": peak_rss_kib(args.time_bin, [args.enc, os.path.join(work, "small.expected")],
+                                      args.mem_runs, work),
         }
         remove_out()
         diff = abs(rss["big"] - rss["medium"])
@@ -188,6 +197,8 @@ def main():
         print(f"  quarvend medium.ost        {rss['medium']:8d} KiB   (8 MiB)")
         print(f"  quarvend small.ost         {rss['small']:8d} KiB   (1 KB, one thread)")
         print(f"  quarvend big.ost out.txt   {rss['big_out']:8d} KiB")
+        print(f"  quarvend-encode text       {rss['enc_big']:8d} KiB")
+        print(f"  quarvend-encode small      {rss['enc_small']:8d} KiB   (small.ost's text)")
         print(f"  big - medium               {diff:8d} KiB   goal <= {GOAL_RSS_DIFF_KIB} KiB: "
               f"{verdict(diff <= GOAL_RSS_DIFF_KIB)}")
         print(f"  all under {GOAL_RSS_MAX_KIB} KiB: {verdict(under)}")
@@ -213,6 +224,8 @@ def main():
         print(f"| Peak RSS, 1 KB input | {rss['small']} KiB | < {GOAL_RSS_MAX_KIB} KiB |")
         print(f"| Peak RSS, with an output file | {rss['big_out']} KiB | < {GOAL_RSS_MAX_KIB} KiB |")
         print(f"| Peak RSS, big less 8 MiB | {rss['big'] - rss['medium']} KiB | <= {GOAL_RSS_DIFF_KIB} KiB |")
+        print(f"| Peak RSS, quarvend-encode text | {rss['enc_big']} KiB | < {GOAL_RSS_MAX_KIB} KiB |")
+        print(f"| Peak RSS, quarvend-encode small text | {rss['enc_small']} KiB | < {GOAL_RSS_MAX_KIB} KiB |")
 
 
 if __name__ == "__main__":

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Benchmark for quarvend: decoding speed and start-up against `cat` (and
-# `base64 -d`), and peak memory on a large and a small input. See
+# `base64 -d`), and peak memory on a large and a small input; and for
+# quarvend-encode: encoding speed against `base64`, and peak memory. See
 # bench/README.md.
 #
 # usage: bench/run.sh [--mb N] [--rounds N] [--bin PATH] [--work DIR] [--fresh]
 #
 # Environment (flags win over these):
-#   QUARVEND_BIN           quarvend binary          (default: <repo>/build/quarvend)
+#   QUARVEND_BIN           quarvend binary, with quarvend-encode beside it
+#                                                   (default: <repo>/build/quarvend)
 #   QUARVEND_BENCH_MB      size of big inputs, MiB  (default: 256)
 #   QUARVEND_BENCH_ROUNDS  timed rounds             (default: 7)
 #   QUARVEND_BENCH_DIR     work folder              (default: /tmp/quarvend-bench)
@@ -57,8 +59,10 @@ build it first:  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release && cmak
 or point to one: bench/run.sh --bin PATH   (or QUARVEND_BIN=PATH)"
 fi
 bin=$(cd "$(dirname "$bin")" && pwd)/$(basename "$bin")
+enc=$(dirname "$bin")/quarvend-encode
+[ -x "$enc" ] || die "no quarvend-encode beside $bin; build it too (cmake --build build)"
 
-for tool in g++ python3 base64 cat head cmp taskset; do
+for tool in python3 base64 cat head cmp sed taskset; do
     command -v "$tool" >/dev/null || die "needs '$tool' on PATH"
 done
 
@@ -75,26 +79,36 @@ fi
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
-# Generator: rebuilt when missing or older than its source.
-gen=$work/make_input
-if [ ! -x "$gen" ] || [ "$here/make_input.cpp" -nt "$gen" ]; then
-    echo "building $gen"
-    g++ -std=c++20 -O2 -o "$gen" "$here/make_input.cpp"
-fi
-
-# Inputs: reused when they were made with the same size, text and generator.
+# Inputs: reused when they were made with the same size, text and encoder.
+# Each NAME.ost is the encoding of NAME.txt, the licence text over and over,
+# cut at a line end, with as much text as makes the .ost file about SIZE
+# bytes; NAME.expected is what quarvend should print for it: the text with
+# every line feed written as CR LF.
 bytes=$((mb * 1024 * 1024))
-stamp="size=$bytes src=$src gen=$(cksum < "$here/make_input.cpp")"
+stamp="size=$bytes src=$src enc=$(cksum < "$enc")"
+make_ost() { # NAME SIZE
+    local text_bytes=$(($2 * $(wc -c < "$src") / $("$enc" "$src" | wc -c)))
+    python3 - "$src" "$text_bytes" "$work/$1.txt" <<'PY'
+import sys
+source = open(sys.argv[1], "rb").read()
+size = int(sys.argv[2])
+text = (source * (size // len(source) + 1))[:size]
+open(sys.argv[3], "wb").write(text[: text.rfind(b"\n") + 1])
+PY
+    "$enc" "$work/$1.txt" "$work/$1.ost"
+    sed 's/$/\r/' "$work/$1.txt" > "$work/$1.expected"
+}
 if [ "$fresh" = 1 ] || [ "$(cat "$work/inputs.stamp" 2>/dev/null || true)" != "$stamp" ] ||
    [ ! -f "$work/big.ost" ] || [ ! -f "$work/big.b64" ] || [ ! -f "$work/small.ost" ] ||
    [ ! -f "$work/small.expected" ] || [ ! -f "$work/tiny.ost" ] ||
-   [ ! -f "$work/medium.ost" ]; then
+   [ ! -f "$work/medium.ost" ] || [ ! -f "$work/big.expected" ]; then
     echo "making inputs in $work (${mb} MiB, text from $src)"
     rm -f "$work/inputs.stamp"
-    "$gen" "$src" "$work/big.ost" "$bytes"
-    "$gen" "$src" "$work/small.ost" 1024 "$work/small.expected"
-    "$gen" "$src" "$work/tiny.ost" 100
-    "$gen" "$src" "$work/medium.ost" $((8 * 1024 * 1024))
+    make_ost big "$bytes"
+    make_ost small 1024
+    make_ost tiny 100
+    make_ost medium $((8 * 1024 * 1024))
+    rm -f "$work"/{big,small,tiny,medium}.txt
     # base64 wraps at 76 characters: every 57 random bytes become a 77-byte
     # line, so whole lines make a file of just under $bytes bytes.
     b64_lines=$((bytes / 77))
@@ -121,6 +135,12 @@ else
     echo "WARNING: 'quarvend small.ost small.out' does not write the expected text; timings may not mean much" >&2
 fi
 rm -f "$work/small.out"
+# The encoder's text is the decoded form of big.ost, CR LF line ends and all.
+if "$enc" "$work/big.expected" | cmp -s - "$work/big.ost"; then
+    echo "check: 'quarvend-encode big.expected' prints big.ost"
+else
+    echo "WARNING: 'quarvend-encode big.expected' does not print big.ost; timings may not mean much" >&2
+fi
 
 # GNU time gives the peak resident memory; install it when it is missing.
 time_bin=/usr/bin/time
@@ -137,9 +157,9 @@ if [ ! -x "$time_bin" ]; then
 fi
 
 # Warm the page cache so that every command reads from memory.
-for f in big.ost big.b64 small.ost tiny.ost; do
+for f in big.ost big.b64 small.ost tiny.ost big.expected; do
     cat "$work/$f" > /dev/null
 done
 echo
 
-exec python3 "$here/measure.py" --bin "$bin" --work "$work" --rounds "$rounds" --time-bin "$time_bin"
+exec python3 "$here/measure.py" --bin "$bin" --enc "$enc" --work "$work" --rounds "$rounds" --time-bin "$time_bin"

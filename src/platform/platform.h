@@ -22,10 +22,11 @@ using NativeName = std::string;
 
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
+inline constexpr int kStandardError = 2;
 
 // Makes the three standard descriptors safe to use: any of 0 to 2 that is
 // closed gets the null device, so that no file the tool opens later can land
-// on one of them, and standard input and output are put in binary mode where
+// on one of them, and the three standard streams are put in binary mode where
 // the C runtime would otherwise translate line ends and stop at a Ctrl-Z. A broken pipe
 // or a file-size limit makes a write fail instead of ending the process. Returns false
 // when standard output was closed at start, which the caller must treat as a failed

@@ -75,6 +75,7 @@ bool prepareStandardStreams() {
   }
   _setmode(kStandardInput, _O_BINARY);
   _setmode(kStandardOutput, _O_BINARY);
+  _setmode(kStandardError, _O_BINARY);
   return outputOpen;
 }
 

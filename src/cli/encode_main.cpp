@@ -1,0 +1,298 @@
+// quarvend-encode: encodes a text as an ostrevic file, from a file or standard
+// input to a file or standard output.
+//
+// main runs the steps of a run in their fixed order. It alone decides what the
+// user sees and the exit status; the modules it calls only return results.
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encode/text_encoder.h"
+#include "io/byte_source.h"
+#include "io/dos_text_writer.h"
+#include "io/output_file.h"
+#include "platform/platform.h"
+
+namespace {
+
+using quarvend::TextEncoder;
+namespace platform = quarvend::platform;
+
+constexpr std::string_view kProgram = "quarvend-encode: ";
+constexpr std::string_view kUsage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
+constexpr std::string_view kHelp =
+    "Encodes a text as an ostrevic file.\n"
+    "\n"
+    "With no <textfile>, or when it is -, the text is read from standard input.\n"
+    "With no <ostfile>, or when it is -, the file goes to standard output.\n"
+    "\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n";
+constexpr std::string_view kVersion = "quarvend-encode " QUARVEND_VERSION "\n";
+
+constexpr int kSuccess = 0;
+// The text holds a byte without a code, or a file could not be opened, read
+// or written in full.
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+
+// Static, so that the run's buffers exist before it touches any file.
+unsigned char textBlock[kBlockSize];
+unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
+std::string message;
+
+// Writes `pieces` to standard error as one message, after the program's name.
+void tell(std::initializer_list<std::string_view> pieces) {
+  message.assign(kProgram);
+  for (std::string_view piece : pieces) message.append(piece);
+  message += '\n';
+  std::string ignored;
+  platform::writeAll(platform::kStandardError,
+                     reinterpret_cast<const unsigned char*>(message.data()),
+                     message.size(), ignored);
+}
+
+// Writes `text` to standard output and closes it; false, with a message, when
+// it does not all arrive.
+bool show(std::string_view text, bool standardOutputOpen, std::string& reason) {
+  if (!standardOutputOpen) {
+    tell({"cannot write standard output: ", std::strerror(EBADF)});
+    return false;
+  }
+  if (platform::writeAll(platform::kStandardOutput,
+                         reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                         reason) &&
+      platform::closeFile(platform::kStandardOutput, reason)) {
+    return true;
+  }
+  tell({"cannot write standard output: ", reason});
+  return false;
+}
+
+bool is(const platform::NativeName& word, std::string_view ascii) {
+  return std::equal(word.begin(), word.end(), ascii.begin(), ascii.end(),
+                    [](auto a, char b) { return a == static_cast<unsigned char>(b); });
+}
+
+struct Arguments {
+  enum class Action { kEncode, kHelp, kVersion, kUsageError } action = Action::kEncode;
+  std::optional<platform::NativeName> text;  // none: standard input
+  std::optional<platform::NativeName> file;  // none: standard output
+  platform::NativeName wrong;                // for kUsageError: the word at fault
+  bool tooManyNames = false;                 // for kUsageError: it is a third name
+};
+
+// Reads the command line: options until `--`, then up to two names, of which
+// `-` stands for the standard stream.
+Arguments parse(const std::vector<platform::NativeName>& words) {
+  Arguments arguments;
+  std::vector<const platform::NativeName*> names;
+  bool options = true;
+  for (const platform::NativeName& word : words) {
+    if (options && is(word, "--")) {
+      options = false;
+    } else if (options && is(word, "--help")) {
+      arguments.action = Arguments::Action::kHelp;
+      return arguments;
+    } else if (options && is(word, "--version")) {
+      arguments.action = Arguments::Action::kVersion;
+      return arguments;
+    } else if ((options && word.size() > 1 && word[0] == '-') || names.size() == 2) {
+      arguments.action = Arguments::Action::kUsageError;
+      arguments.wrong = word;
+      arguments.tooManyNames = names.size() == 2 && !(options && word[0] == '-');
+      return arguments;
+    } else {
+      names.push_back(&word);
+    }
+  }
+  if (names.size() > 0 && !is(*names[0], "-")) arguments.text = *names[0];
+  if (names.size() > 1 && !is(*names[1], "-")) arguments.file = *names[1];
+  return arguments;
+}
+
+// What a message says of a byte without a code, after its value: its name
+// where it has one, and a hint where one helps.
+struct ByteWords {
+  std::string_view name;
+  std::string_view hint;
+};
+
+ByteWords wordsFor(unsigned char byte) {
+  switch (byte) {
+    case '\b':
+      return {" (backspace)", ""};
+    case '\t':
+      return {" (tab)", "; expand(1) turns tabs into spaces"};
+    case '\v':
+      return {" (vertical tab)", ""};
+    case '\f':
+      return {" (form feed)", ""};
+    case '\r':
+      return {" (carriage return)", "; it is taken only before a line feed"};
+    case 27:
+      return {" (escape)", ""};
+    case 127:
+      return {" (delete)", ""};
+  }
+  static char control[] = " (Ctrl-?)";
+  if (byte >= 32) return {};
+  control[7] = static_cast<char>('@' + byte);
+  return {control, ""};
+}
+
+// `value` in decimal, in buffer, which has room for any 64-bit value.
+std::string_view decimal(std::uint64_t value, char (&buffer)[20]) {
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return {buffer, static_cast<std::size_t>(end - buffer)};
+}
+
+int run(int argc, char** argv) {
+  const bool standardOutputOpen = platform::prepareStandardStreams();
+  const Arguments arguments = parse(platform::commandLine(argc, argv));
+  const std::string textName =
+      arguments.text ? platform::displayName(*arguments.text) : "standard input";
+  const std::string fileName =
+      arguments.file ? platform::displayName(*arguments.file) : "standard output";
+  // Room for any message, so that telling a failure allocates nothing.
+  message.reserve(kProgram.size() + textName.size() + fileName.size() +
+                  quarvend::kReasonCapacity + 256);
+  std::string reason;
+  reason.reserve(quarvend::kReasonCapacity);
+
+  switch (arguments.action) {
+    case Arguments::Action::kEncode:
+      break;
+    case Arguments::Action::kHelp:
+      return show(std::string(kUsage) + std::string(kHelp), standardOutputOpen, reason)
+                 ? kSuccess
+                 : kFailed;
+    case Arguments::Action::kVersion:
+      return show(kVersion, standardOutputOpen, reason) ? kSuccess : kFailed;
+    case Arguments::Action::kUsageError: {
+      const std::string wrong = platform::displayName(arguments.wrong);
+      tell({arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
+      std::string ignored;
+      platform::writeAll(platform::kStandardError,
+                         reinterpret_cast<const unsigned char*>(kUsage.data()),
+                         kUsage.size(), ignored);
+      return kUsageError;
+    }
+  }
+
+  // 1. The text. Standard output must not be the text's own file, which the
+  //    ostrevic file would overwrite as it is read.
+  int textFd = platform::kStandardInput;
+  if (arguments.text && !platform::openForReading(*arguments.text, textFd, reason)) {
+    tell({"cannot open ", textName, ": ", reason});
+    return kFailed;
+  }
+  if (!arguments.file) {
+    if (!standardOutputOpen) {
+      tell({"cannot write standard output: ", std::strerror(EBADF)});
+      return kFailed;
+    }
+    std::uint64_t size = 0;
+    bool same = false;
+    if (platform::isRegularFile(textFd, size) &&
+        !platform::sameFile(textFd, platform::kStandardOutput, same, reason)) {
+      tell({"cannot tell ", textName, " from standard output: ", reason});
+      return kFailed;
+    }
+    if (same) {
+      tell({textName, " is also standard output"});
+      return kFailed;
+    }
+  }
+
+  // 2. The first block, read before the output file is touched, so that a
+  //    text that cannot be read costs no file its content.
+  quarvend::FileSource text(textFd);
+  std::size_t got = 0;
+  if (!text.read(textBlock, kBlockSize, got, reason)) {
+    tell({"cannot read ", textName, ": ", reason});
+    return kFailed;
+  }
+
+  // 3. The output file, emptied only once it is known not to be the text.
+  int fileFd = platform::kStandardOutput;
+  if (arguments.file) {
+    switch (quarvend::openOutputFile(*arguments.file, textFd, fileFd, reason)) {
+      case quarvend::OutputFileOpening::kOpened:
+        break;
+      case quarvend::OutputFileOpening::kCannotCreate:
+        tell({"cannot create ", fileName, ": ", reason});
+        return kFailed;
+      case quarvend::OutputFileOpening::kSameAsInput:
+        tell({textName, " and ", fileName, " are the same file"});
+        return kFailed;
+    }
+  }
+  quarvend::DosTextWriter output(fileBuffer, sizeof fileBuffer);
+  quarvend::FileSink fileSink(fileFd);
+  const std::size_t file = output.addSink(fileSink);
+
+  // 4. Encode a block at a time, until the text ends, a byte has no code, a
+  //    read fails or the file takes nothing more. The encoding is in on-disk
+  //    form already, so it goes into the writer's buffer as it is.
+  TextEncoder encoder;
+  bool readFailed = false;
+  for (;;) {
+    output.commit(
+        encoder.feed(textBlock, got, output.reserve(TextEncoder::maxOutput(got))));
+    if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
+    if (!text.read(textBlock, kBlockSize, got, reason)) {
+      readFailed = true;
+      break;
+    }
+  }
+  // After a failed read the file stops where the text stopped, an exact
+  // prefix of the encoding.
+  if (!readFailed)
+    output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
+  if (readFailed) tell({"cannot read ", textName, ": ", reason});
+
+  // 5. Close both files, and tell what went wrong.
+  const bool fileComplete = output.close(file);
+  const bool textClosed = !arguments.text || platform::closeFile(textFd, reason);
+  if (encoder.stage() == TextEncoder::Stage::kNoCode) {
+    const quarvend::TextPosition at = encoder.uncodedAt();
+    const ByteWords words = wordsFor(encoder.uncodedByte());
+    char line[20], column[20], value[20];
+    tell({textName, ", line ", decimal(at.line, line), ", column ",
+          decimal(at.column, column), ": byte ", decimal(encoder.uncodedByte(), value),
+          words.name, " has no code", words.hint});
+  }
+  if (!fileComplete) tell({"cannot write ", fileName, ": ", output.reason(file)});
+  if (!textClosed) tell({"cannot close ", textName, ": ", reason});
+
+  // 6. Exit.
+  const bool allWell = fileComplete && textClosed && !readFailed &&
+                       encoder.stage() == TextEncoder::Stage::kComplete;
+  return allWell ? kSuccess : kFailed;
+}
+
+}  // namespace
+
+// Nothing the run allocates after its start can fail; an exception here means
+// that the start itself could not get its memory, before any file was touched.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (...) {
+    try {
+      tell({"cannot start: ", std::strerror(ENOMEM)});
+    } catch (...) {
+    }
+    return kFailed;
+  }
+}

@@ -1,0 +1,86 @@
+// quarvend-encode end to end: its command line, what it writes where, its
+// messages and exit statuses, files it cannot use and outputs that fail.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/run_tool.h"
+
+namespace quarvend {
+namespace {
+
+using namespace quarvend::testing;
+
+TEST(EncodeCliTest, Rows) {
+  ScratchFolder scratch;
+  const std::string text = "abc\r\nde\n";
+  const std::string encoded = "=+\r\n27 28 29 0 30 31 0\r\n";
+  writeBytes(scratch.path() / "in.txt", text);
+  writeBytes(scratch.path() / "-x", "a");
+  writeBytes(scratch.path() / "tab.txt", "ab\n\tc");
+  writeBytes(scratch.path() / "big.txt", std::string(1 << 20, 'a'));
+  const std::string usage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
+  const std::string p = "quarvend-encode: ";
+  struct Row {
+    std::string arguments;  // split at spaces
+    std::string out;        // for --help: how it starts
+    std::string err;
+    int status;
+    std::string file = "keep";  // what out.ost then holds
+    std::string wrapper = "";   // a bash script that runs the program as $0
+  };
+  const Row rows[] = {
+      {"--help", usage, "", 0},
+      {"--version", "quarvend-encode " QUARVEND_VERSION "\n", "", 0},
+      {"-x", "", p + "unknown option -x\n" + usage, 2},
+      {"in.txt out.ost c", "", p + "one name too many: c\n" + usage, 2},
+      {"-- -x", "=+\r\n27\r\n", "", 0},
+      {"", "=+\r\n", "", 0},
+      {"in.txt -", encoded, "", 0},
+      {"in.txt out.ost", "", "", 0, encoded},
+      {"tab.txt out.ost", "",
+       p + "tab.txt, line 2, column 1: byte 9 (tab) has no code; expand(1) turns tabs "
+           "into "
+           "spaces\n",
+       1, "=+\r\n27 28 0"},
+      {"missing.txt out.ost", "",
+       p + "cannot open missing.txt: No such file or directory\n", 1},
+      {"in.txt no/out.ost", "",
+       p + "cannot create no/out.ost: No such file or directory\n", 1},
+      {"in.txt in.txt", "", p + "in.txt and in.txt are the same file\n", 1},
+#ifndef _WIN32
+      {"", encoded, "", 0, "keep", "exec \"$0\" <in.txt"},
+      {"in.txt", "", p + "in.txt is also standard output\n", 1, "keep",
+       "exec \"$0\" \"$@\" >>in.txt"},
+      {"/proc/self/mem out.ost", "",
+       p + "cannot read /proc/self/mem: Input/output error\n", 1},
+      {"in.txt /dev/full", "", p + "cannot write /dev/full: No space left on device\n",
+       1},
+      {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
+       "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null"},
+#endif
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> arguments;
+    std::istringstream words(row.arguments);
+    for (std::string word; words >> word;) arguments.push_back(word);
+    writeBytes(scratch.path() / "out.ost", "keep");
+    ToolOptions options;
+    options.program = "quarvend-encode";
+    options.workingDirectory = scratch.path();
+    if (!row.wrapper.empty()) options.wrapper = {"bash", "-c", row.wrapper};
+    const ToolRun run = runTool(arguments, options);
+    EXPECT_EQ(run.status, row.status) << row.arguments;
+    EXPECT_EQ(row.out == usage ? run.out.substr(0, usage.size()) : run.out, row.out)
+        << row.arguments;
+    EXPECT_EQ(run.err, row.err) << row.arguments;
+    EXPECT_EQ(readBytes(scratch.path() / "out.ost"), row.file) << row.arguments;
+    EXPECT_EQ(readBytes(scratch.path() / "in.txt"), text) << row.arguments;
+  }
+}
+
+}  // namespace
+}  // namespace quarvend
