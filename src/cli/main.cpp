@@ -32,8 +32,6 @@ constexpr std::string_view kNotOstrevic =
     "\nThe input file is not a valid ostrevic file.\n";
 constexpr std::string_view kSameFile =
     "\nThe input file and the output file are the same file.\n";
-constexpr std::string_view kOutputIsStandardOutput =
-    " is standard output as well; nothing was decoded.\n";
 constexpr std::string_view kCodeOutOfRange =
     "\nThe input file holds a code outside 0 to 255; decoding stopped there.\n";
 constexpr std::string_view kNoMemory =
@@ -122,10 +120,11 @@ int run(int argc, char** argv) {
   }
 
   // 4. The output file, only with exactly two names. It is emptied only once
-  //    it is known not to be the input, so that naming one file twice cannot
-  //    destroy it, nor standard output, which would write the text into it
-  //    twice; that refusal lands after the file's content, which stays as it
-  //    was. The file gets the decoded text only.
+  //    it is known to be neither the input, so that naming one file twice
+  //    cannot destroy it, nor standard output, which would write the text
+  //    into it twice. That refusal is told on standard output, so it lands
+  //    after the file's content, which is otherwise left as it was. The file
+  //    gets the decoded text only.
   const bool withFile = names.size() == 2;
   std::optional<FileSink> fileSink;
   std::size_t file = 0;
@@ -144,7 +143,8 @@ int run(int argc, char** argv) {
         return endWith(output, console, {kSameFile}, kRefused);
       case quarvend::OutputFileOpening::kSameAsStandardOutput:
         return endWith(output, console,
-                       {"\nThe output file ", outputName, kOutputIsStandardOutput},
+                       {"\nThe output file ", outputName,
+                        " is standard output as well; nothing was decoded.\n"},
                        kRefused);
     }
     file = output.addSink(fileSink.emplace(outputFd));

@@ -48,10 +48,10 @@ NativeName openableName(const NativeName& name) {
   return LR"(\\?\)" + full;
 }
 
-// The errno for a Windows error, so that a reason from a Windows call reads
-// like one from the C runtime's calls: the C runtime's own choice for the
-// errors a read or a file query meets, and EIO, as on POSIX, for the faults
-// of a disk or a network that it has no word for.
+// The errno for a Windows error met by a read or a file query, so that its
+// reason reads like those of the C runtime's calls: the C runtime's words
+// where it has them, and EIO, as on POSIX, for the faults of a disk or a
+// network, to which it gives none that fits.
 int errnoFor(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
