@@ -1,6 +1,6 @@
 // The built tool when something fails under it: a full disk, a file-size
 // limit, a reader that leaves early, failing, interrupted or blocked writes, a
-// failing read, an identity that cannot be read, closed standard streams. Every failure
+// failing read, identities that cannot be read, closed standard streams. Every failure
 // is told with the system's reason and a non-zero status, an output file always holds an
 // exact prefix of the text, no file of the user's is damaged, and nothing reaches
 // standard error.
@@ -119,6 +119,11 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
        "\r\nThe output file " + out + " cannot be created: Input/output error.\r\n"},
       {"standard output is the input", "exec \"$0\" \"$@\" >>\"$1\"", true, 1,
        FileHolds::kUntouched, ""},
+      {"standard output's identity cannot be read",
+       "inject newfstatat error=EIO:when=$(nth newfstatat '(1<' 1)", true, 1,
+       FileHolds::kUntouched,
+       "\r\nThe input file " + in +
+           " cannot be told apart from standard output: Input/output error.\r\n"},
   };
   for (const Row& row : rows) {
 #ifdef QUARVEND_SANITIZED_TOOL

@@ -20,9 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quarvend::testing;
 
+const std::string kUsage = "\r\nUsage: quarvend <inputfile> [<outputfile>]\r\n";
 const std::string kBannerAndUsage =
-    "\r\nquarvend - 4/6/2007 - an 'ostrevic trellimator'\r\n"
-    "\r\nUsage: quarvend <inputfile> [<outputfile>]\r\n";
+    "\r\nquarvend - 4/6/2007 - an 'ostrevic trellimator'\r\n" + kUsage;
 const std::string kNotOstrevic = "\r\nThe input file is not a valid ostrevic file.\r\n";
 const std::string kSameFile =
     "\r\nThe input file and the output file are the same file.\r\n";
@@ -137,10 +137,15 @@ TEST_F(CliTest, UnusableFilesAreRefusedWithTheSystemsReason) {
       {"missing input",
        {missing, untouched},
        "\r\nThe input file " + missing +
-           " cannot be opened: No such file or directory.\r\n"},
+           " cannot be opened: No such file or directory.\r\n" + kUsage},
       {"input is a folder",
        {folder, untouched},
-       "\r\nThe input file " + folder + " cannot be opened: " + kFolderReason + ".\r\n"},
+       "\r\nThe input file " + folder + " cannot be opened: " + kFolderReason + ".\r\n" +
+           kUsage},
+      {"a guess at an option",
+       {"--help"},
+       "\r\nThe input file --help cannot be opened: No such file or directory.\r\n" +
+           kUsage},
       {"output in a missing folder",
        {good, noFolder},
        "\r\nThe output file " + noFolder +
@@ -167,8 +172,8 @@ TEST_F(CliTest, UnreadableInputIsRefused) {
   const std::string in = input("=+ 27");
   fs::permissions(in, fs::perms::none);
   const ToolRun result = run({in});
-  EXPECT_EQ(result.out,
-            "\r\nThe input file " + in + " cannot be opened: Permission denied.\r\n");
+  EXPECT_EQ(result.out, "\r\nThe input file " + in +
+                            " cannot be opened: Permission denied.\r\n" + kUsage);
   EXPECT_EQ(result.status, 1);
 }
 
@@ -260,7 +265,8 @@ TEST_F(CliTest, NonAsciiNamesAreUsedWhole) {
 
   const ToolRun missing = run({utf8(folder / fs::path(u8"\u00fc.ost"))});
   EXPECT_EQ(missing.out, "\r\nThe input file " + utf8(folder / fs::path(u8"\u00fc.ost")) +
-                             " cannot be opened: No such file or directory.\r\n");
+                             " cannot be opened: No such file or directory.\r\n" +
+                             kUsage);
 }
 
 TEST_F(CliTest, NamesThatLookLikeOptionsAreFiles) {

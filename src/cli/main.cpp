@@ -63,12 +63,12 @@ void tell(DosTextWriter& output, std::initializer_list<std::string_view> pieces)
 }
 
 // Ends the run early with a message. Like every way out, it writes out what
-// is pending on standard output first.
+// is pending on standard output first. The message is then the run's only
+// output, so its loss is a loss of output.
 int endWith(DosTextWriter& output, std::size_t console,
             std::initializer_list<std::string_view> message, int status) {
   tell(output, message);
-  output.close(console);
-  return status;
+  return output.close(console) ? status : kOutputLost;
 }
 
 int run(int argc, char** argv) {
@@ -91,19 +91,26 @@ int run(int argc, char** argv) {
 
   // 2. The symbol table is built by the compiler (kCodeOutputs).
 
-  // 3. The input file; it is only ever read. Standard output must not be the
-  //    input itself, or every message would land in it. The first block is
-  //    read before the output file is touched.
+  // 3. The input file; it is only ever read. A name it cannot open may be a
+  //    guess at an option, so the usage line follows. Standard output must
+  //    not be the input itself: the run is refused without a word, since every
+  //    word would land in the input. The first block is read before the
+  //    output file is touched.
   int inputFd = -1;
   if (!platform::openForReading(names[0], inputFd, reason)) {
-    return endWith(output, console,
-                   {"\nThe input file ", inputName, " cannot be opened: ", reason, ".\n"},
-                   kRefused);
+    return endWith(
+        output, console,
+        {"\nThe input file ", inputName, " cannot be opened: ", reason, ".\n", kUsage},
+        kRefused);
   }
   bool same = true;
-  if (!platform::sameFile(inputFd, platform::kStandardOutput, same, reason) || same) {
-    return kRefused;
+  if (!platform::sameFile(inputFd, platform::kStandardOutput, same, reason)) {
+    return endWith(output, console,
+                   {"\nThe input file ", inputName,
+                    " cannot be told apart from standard output: ", reason, ".\n"},
+                   kRefused);
   }
+  if (same) return kRefused;
   quarvend::FileSource input(inputFd);
   std::size_t got = 0;
   if (!input.read(decodeBuffers.first, quarvend::kBlockSize, got, reason)) {
@@ -113,14 +120,18 @@ int run(int argc, char** argv) {
   }
 
   // 4. The output file, only with exactly two names. It is emptied only once
-  //    it is known not to be the input, so that naming one file twice cannot
-  //    destroy it. The file gets the decoded text only.
+  //    it is known to be neither the input, so that naming one file twice
+  //    cannot destroy it, nor standard output, which would write the text
+  //    into it twice. That refusal is told on standard output, so it lands
+  //    after the file's content, which is otherwise left as it was. The file
+  //    gets the decoded text only.
   const bool withFile = names.size() == 2;
   std::optional<FileSink> fileSink;
   std::size_t file = 0;
   if (withFile) {
     int outputFd = -1;
-    switch (quarvend::openOutputFile(names[1], inputFd, outputFd, reason)) {
+    switch (quarvend::openOutputFile(names[1], inputFd, platform::kStandardOutput,
+                                     outputFd, reason)) {
       case quarvend::OutputFileOpening::kOpened:
         break;
       case quarvend::OutputFileOpening::kCannotCreate:
@@ -130,6 +141,11 @@ int run(int argc, char** argv) {
             kRefused);
       case quarvend::OutputFileOpening::kSameAsInput:
         return endWith(output, console, {kSameFile}, kRefused);
+      case quarvend::OutputFileOpening::kSameAsStandardOutput:
+        return endWith(output, console,
+                       {"\nThe output file ", outputName,
+                        " is standard output as well; nothing was decoded.\n"},
+                       kRefused);
     }
     file = output.addSink(fileSink.emplace(outputFd));
   }

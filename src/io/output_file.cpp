@@ -2,19 +2,20 @@
 
 namespace quarvend {
 
-OutputFileOpening openOutputFile(const platform::NativeName& name, int inputFd, int& fd,
-                                 std::string& reason) {
+OutputFileOpening openOutputFile(const platform::NativeName& name, int inputFd,
+                                 int standardOutputFd, int& fd, std::string& reason) {
   if (!platform::openForWriting(name, fd, reason))
     return OutputFileOpening::kCannotCreate;
-  bool same = true;
-  OutputFileOpening result = OutputFileOpening::kCannotCreate;
-  if (platform::sameFile(inputFd, fd, same, reason)) {
-    result = same ? OutputFileOpening::kSameAsInput : OutputFileOpening::kOpened;
+  bool input = true;
+  bool standardOutput = true;
+  if (!platform::sameFile(inputFd, fd, input, reason) ||
+      !platform::sameFile(standardOutputFd, fd, standardOutput, reason)) {
+    return OutputFileOpening::kCannotCreate;
   }
-  if (result == OutputFileOpening::kOpened && !platform::emptyFile(fd, reason)) {
-    result = OutputFileOpening::kCannotCreate;
-  }
-  return result;
+  if (input) return OutputFileOpening::kSameAsInput;
+  if (standardOutput) return OutputFileOpening::kSameAsStandardOutput;
+  if (!platform::emptyFile(fd, reason)) return OutputFileOpening::kCannotCreate;
+  return OutputFileOpening::kOpened;
 }
 
 }  // namespace quarvend

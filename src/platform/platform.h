@@ -53,8 +53,10 @@ bool openForWriting(const NativeName& name, int& fd, std::string& reason);
 // as they are.
 bool emptyFile(int fd, std::string& reason);
 
-// Sets `same` to whether both descriptors refer to one file (device and inode,
-// or volume serial number and file index), however each was named.
+// Sets `same` to whether both descriptors refer to one regular file (on
+// Windows: one disk file), however each was named; a terminal, pipe or device
+// is never the same as anything, since writing to it cannot change a file.
+// Fails, with the reason, only when a regular file's identity cannot be read.
 bool sameFile(int first, int second, bool& same, std::string& reason);
 
 // Reads up to `size` bytes into `buffer`, retrying interrupted reads; `got` is

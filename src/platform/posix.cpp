@@ -94,7 +94,8 @@ bool sameFile(int first, int second, bool& same, std::string& reason) {
     setReason(reason, errno);
     return false;
   }
-  same = a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  same = S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/os.h"
 #include "platform/platform.h"
@@ -45,6 +46,66 @@ NativeName openableName(const NativeName& name) {
   full.resize(length);
   if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
   return LR"(\\?\)" + full;
+}
+
+// The errno for a Windows error met by a read or a file query, so that its
+// reason reads like those of the C runtime's calls: the C runtime's words
+// where it has them, and EIO, as on POSIX, for the faults of a disk or a
+// network, to which it gives none that fits.
+int errnoFor(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_INVALID_HANDLE:
+      return EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+      return EINVAL;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_BROKEN_PIPE:
+      return EPIPE;
+    default:
+      return EIO;
+  }
+}
+
+// What tells one disk file from every other: its volume's serial number and
+// its number on that volume.
+struct DiskFileId {
+  ULONGLONG volume = 0;
+  FILE_ID_128 file{};
+};
+
+// Reads the identity of the disk file open on `handle`. The 128-bit form is
+// asked for first: Wine gives it for a file the shell opened (a redirection),
+// where the older call fails with ERROR_INVALID_HANDLE; the older one serves
+// file systems and Windows versions without the newer. Sets `error` on failure.
+bool diskFileId(HANDLE handle, DiskFileId& id, DWORD& error) {
+  FILE_ID_INFO info{};
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof info)) {
+    id.volume = info.VolumeSerialNumber;
+    id.file = info.FileId;
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION older{};
+  if (!GetFileInformationByHandle(handle, &older)) {
+    error = GetLastError();
+    return false;
+  }
+  id.volume = older.dwVolumeSerialNumber;
+  const ULONGLONG index = (ULONGLONG{older.nFileIndexHigh} << 32) | older.nFileIndexLow;
+  std::memcpy(id.file.Identifier, &index, sizeof index);
+  return true;
 }
 
 bool openWith(const NativeName& name, int flags, int& fd, std::string& reason) {
@@ -121,20 +182,23 @@ bool emptyFile(int fd, std::string& reason) {
 
 bool sameFile(int first, int second, bool& same, std::string& reason) {
   // A console, pipe or device has no file index, and is no file on disk.
+  same = false;
   if (GetFileType(handleOf(first)) != FILE_TYPE_DISK ||
       GetFileType(handleOf(second)) != FILE_TYPE_DISK) {
-    same = false;
     return true;
   }
-  BY_HANDLE_FILE_INFORMATION a{};
-  BY_HANDLE_FILE_INFORMATION b{};
-  if (!GetFileInformationByHandle(handleOf(first), &a) ||
-      !GetFileInformationByHandle(handleOf(second), &b)) {
-    setReason(reason, EACCES);
+  DiskFileId a;
+  DiskFileId b;
+  DWORD error = 0;
+  if (!diskFileId(handleOf(first), a, error) || !diskFileId(handleOf(second), b, error)) {
+    setReason(reason, errnoFor(error));
     return false;
   }
-  same = a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  // Wine gives a file the shell opened the volume serial number 0, so a
+  // volume of 0 matches any: two files alike in number alone are taken for
+  // one, which can only refuse a run, never harm a file.
+  same = std::memcmp(&a.file, &b.file, sizeof a.file) == 0 &&
+         (a.volume == b.volume || a.volume == 0 || b.volume == 0);
   return true;
 }
 
@@ -167,23 +231,27 @@ unsigned usableProcessors() {
 
 namespace os {
 
-// At an offset, ReadFile reads there on a handle opened for plain
-// (synchronous) access.
+// Both ways of reading go through ReadFile, so that a failure carries the
+// same words on one thread and on several. At an offset, ReadFile reads there
+// on a handle opened for plain (synchronous) access.
 Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
               std::size_t& got, std::string& reason) {
-  if (offset == kFilePosition) {
-    return stepAfter(_read(fd, buffer, static_cast<unsigned>(size)), got, reason);
-  }
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD count = 0;
-  if (ReadFile(handleOf(fd), buffer, static_cast<DWORD>(size), &count, &at) ||
-      GetLastError() == ERROR_HANDLE_EOF) {
+  if (ReadFile(handleOf(fd), buffer, static_cast<DWORD>(size), &count,
+               offset == kFilePosition ? nullptr : &at)) {
     got = count;
     return Step::kDone;
   }
-  setReason(reason, EIO);
+  // The end of the file read at an offset, or of a pipe whose writer left.
+  const DWORD error = GetLastError();
+  if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) {
+    got = 0;
+    return Step::kDone;
+  }
+  setReason(reason, errnoFor(error));
   return Step::kFailed;
 }
 
