@@ -226,7 +226,8 @@ int run(int argc, char** argv) {
   // 3. The output file, emptied only once it is known not to be the text.
   int fileFd = platform::kStandardOutput;
   if (arguments.file) {
-    switch (quarvend::openOutputFile(*arguments.file, textFd, fileFd, reason)) {
+    switch (quarvend::openOutputFile(*arguments.file, textFd, platform::kStandardOutput,
+                                     fileFd, reason)) {
       case quarvend::OutputFileOpening::kOpened:
         break;
       case quarvend::OutputFileOpening::kCannotCreate:
@@ -234,6 +235,9 @@ int run(int argc, char** argv) {
         return kFailed;
       case quarvend::OutputFileOpening::kSameAsInput:
         tell({textName, " and ", fileName, " are the same file"});
+        return kFailed;
+      case quarvend::OutputFileOpening::kSameAsStandardOutput:
+        tell({fileName, " is also standard output"});
         return kFailed;
     }
   }
