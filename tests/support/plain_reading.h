@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -106,9 +107,9 @@ inline Decoded decodeInPieces(std::string_view raw,
   return {reader.end(), std::string(out.begin(), out.end())};
 }
 
-// Decodes `raw` the way the tool does, from a source that hands out at most
-// `blockSize` bytes a read, split into blocks of that size for `threads`
-// threads, into a writer with a small buffer.
+// Decodes `raw` the way the tool does, from a large regular file that hands
+// out at most `blockSize` bytes a read, split into blocks of that size for
+// `threads` threads, into a writer with a small buffer.
 inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
                                unsigned threads, ScanFunction scan = bestScan()) {
   struct Source final : ByteSource {
@@ -140,7 +141,7 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
   // The least the decoder reserves, so that a block's text is large next to
   // the buffer and goes out straight from its slot, as it does in the tool.
   std::vector<unsigned char> text(
-      EncodedReader::maxOutput(blockSize + std::min(blockSize, DecodeBuffers::kCarry)));
+      EncodedReader::maxOutput(blockSize + searchWindow(blockSize)));
   DosTextWriter output(text.data(), text.size());
   const std::size_t number = output.addSink(sink);
   source.all = raw;
@@ -148,8 +149,8 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
   std::size_t first = 0;
   source.read(buffers->first, blockSize, first, reason);
   EncodedReader reader(scan);
-  decodeInput(source, first, reader, output, *buffers, {blockSize, threads, true},
-              reason);
+  decodeInput(source, first, reader, output, *buffers,
+              {blockSize, {true, UINT64_MAX, threads}}, reason);
   output.close(number);
   return {reader.end(), sink.bytes};
 }
