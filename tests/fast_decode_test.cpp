@@ -114,6 +114,38 @@ TEST(FastDecode, BlocksMeetAtSeparators) {
   }
 }
 
+// A read that fails part-way keeps what it read, on any number of threads:
+// the input fails at every offset in turn, around every block's edges and
+// windows (equal to a block and shorter), with a code longer than a block and
+// its window and a list that ends before the last block.
+TEST(FastDecode, ReadFailuresKeepWhatWasRead) {
+  std::mt19937 rng(16);
+  for (const auto [blockSize, blocks] :
+       {std::pair<std::size_t, std::size_t>{48, 5}, {300, 4}}) {
+    std::string input = "=+";
+    const auto addCodes = [&](std::size_t until) {
+      while (input.size() < until) {
+        input += std::vector<std::string>{" ", "\r\n", "\t"}[rng() % 3];
+        input += rng() % 8 == 0 ? "2\r5" : std::to_string(rng() % 256);
+      }
+    };
+    addCodes(blockSize);
+    input += ' ' + std::string(blockSize + searchWindow(blockSize), '0') + "7";
+    addCodes(blocks * blockSize);
+    input += " z 27";
+    for (std::size_t failAt = 0; failAt <= input.size(); ++failAt) {
+      const testing::Decoded expected =
+          testing::plainReading(input.substr(0, failAt), failAt < input.size());
+      for (unsigned threads = 1; threads <= kMaxThreads; ++threads) {
+        ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads, bestScan(), failAt),
+                  expected)
+            << threads << " threads, blocks of " << blockSize << ", failing at "
+            << failAt;
+      }
+    }
+  }
+}
+
 // The hand-over between the scanner and the code-by-code rules happens at
 // block ends and in front of every code the scanner leaves alone. Each odd code is put at
 // every offset around the first block boundary, behind enough plain codes for the scanner

@@ -152,11 +152,12 @@ class Workers {
 
   void decode(std::size_t number, Slot& slot) {
     std::size_t got = 0;
-    slot.readFailed =
-        !source_.readAt(base_ + number * blockSize_, slot.input,
-                        blockSize_ + searchWindow(blockSize_), got, slot.reason);
-    if (slot.readFailed) return;
+    const bool read =
+        source_.readAt(base_ + number * blockSize_, slot.input,
+                       blockSize_ + searchWindow(blockSize_), got, slot.reason);
     slot.span = blockSpan(slot.input, got, number, blockSize_);
+    // A failure past the block's end is met again by the next block's read.
+    slot.readFailed = !read && slot.span.last;
     if (!slot.span.betweenCodes) return;
     slot.reader = EncodedReader::inNumberList(scan_);
     slot.textSize = slot.reader.feed(slot.input + slot.span.start,
@@ -184,10 +185,6 @@ InputEnd decodeOnThreads(Workers& workers, EncodedReader& reader, DosTextWriter&
                          std::string& reason) {
   for (std::size_t number = 0;; ++number) {
     Workers::Slot& slot = workers.take(number);
-    if (slot.readFailed) {
-      reason.assign(slot.reason);
-      return InputEnd::kReadFailed;
-    }
     if (slot.span.betweenCodes) {
       output.putOnDisk(slot.text, slot.textSize);
       reader = slot.reader;
@@ -196,9 +193,12 @@ InputEnd decodeOnThreads(Workers& workers, EncodedReader& reader, DosTextWriter&
                output);
     }
     const bool last = slot.span.last;
+    const bool readFailed = slot.readFailed;
+    if (readFailed) reason.assign(slot.reason);
     // Once released, the slot may take the next block at any moment.
     workers.release(number);
     if (reader.ended() || output.deliversNothing()) return InputEnd::kDecoded;
+    if (readFailed) return InputEnd::kReadFailed;
     if (last) {
       finishHere(reader, output);
       return InputEnd::kDecoded;

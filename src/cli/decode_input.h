@@ -1,5 +1,11 @@
 // Reading the input and feeding it to the decoder, on one thread or, for a
 // large regular file, on several, with the text always written in order.
+//
+// One answer on any number of threads: whatever fails, and wherever, the text
+// and the way decoding ends are those of one thread reading the input from
+// start to end. A read that fails part-way keeps what it read: the text
+// before the failure stands, a code the failure cut off is not decoded, and a
+// list that ends before the failure ends without it.
 #pragma once
 
 #include <cstddef>
@@ -62,7 +68,7 @@ struct DecodeBuffers {
     BlockSpan span;
     EncodedReader reader;  // how decoding the block left it, when betweenCodes
     std::size_t textSize = 0;
-    bool readFailed = false;  // with `reason`
+    bool readFailed = false;  // the last block: its read failed, with `reason`
     std::string reason;
     bool ready = false;  // decoded, not yet written out; under the threads' lock
   };
@@ -89,8 +95,7 @@ enum class InputEnd { kDecoded, kReadFailed };
 // Feeds `reader` the first block (buffers.first[0..firstSize), read from the
 // start of `source`, 0 for an empty input) and then the rest of it, until the
 // reader ends, a read fails (kReadFailed, and `reason` says why), or `output`
-// delivers nothing any more; a code the failure cut off is not decoded. The
-// text goes to `output` in order.
+// delivers nothing any more. The text goes to `output` in order.
 InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& reader,
                      DosTextWriter& output, DecodeBuffers& buffers,
                      const DecodeSettings& settings, std::string& reason);
