@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -85,12 +86,63 @@ TEST(FastDecode, MatchesPlainReadingOnRandomInputsInRandomPieces) {
           << kernel.name << ", case " << i << ", first piece " << pieces[0]
           << ", input \"" << input << '"';
     }
-    const unsigned threads = 1 + i % 3;
+    const unsigned threads = 1 + i % 4;
     const std::size_t blockSize = 40 + rng() % 300;
     const ScanKernel& kernel = usableKernels()[i % usableKernels().size()];
     ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads, kernel.scan), expected)
         << kernel.name << ", case " << i << ", " << threads << " threads, blocks of "
         << blockSize << ", input \"" << input << '"';
+  }
+}
+
+// Where blocks start and end, with blocks of 4 bytes and windows of 4: the
+// read, the block's number, and its span (start, end, betweenCodes, last).
+TEST(FastDecode, BlocksMeetAtSeparators) {
+  const std::tuple<std::string_view, std::size_t, BlockSpan> rows[] = {
+      {"12 34 56", 0, {0, 6, true, false}},   {"12 34 56", 1, {3, 6, true, false}},
+      {"1234 567", 1, {4, 5, false, false}},   // no separator to start at
+      {"1\r3 5\r78", 1, {4, 8, true, false}},  // a carriage return is none
+      {"12 34 6", 1, {3, 6, true, false}},     // the input ends in the next block
+      {"12 345 ", 1, {3, 7, true, true}},     {"12", 1, {2, 2, false, true}},
+  };
+  for (const auto& [read, number, want] : rows) {
+    const BlockSpan span = blockSpan(reinterpret_cast<const unsigned char*>(read.data()),
+                                     read.size(), number, 4);
+    EXPECT_EQ(std::tie(span.start, span.end, span.betweenCodes, span.last),
+              std::tie(want.start, want.end, want.betweenCodes, want.last))
+        << '"' << read << "\", block " << number;
+  }
+}
+
+// A read that fails part-way keeps what it read, on any number of threads:
+// the input fails at every offset in turn, around every block's edges and
+// windows (equal to a block and shorter), with a code longer than a block and
+// its window and a list that ends before the last block.
+TEST(FastDecode, ReadFailuresKeepWhatWasRead) {
+  std::mt19937 rng(16);
+  for (const auto [blockSize, blocks] :
+       {std::pair<std::size_t, std::size_t>{48, 5}, {300, 4}}) {
+    std::string input = "=+";
+    const auto addCodes = [&](std::size_t until) {
+      while (input.size() < until) {
+        input += std::vector<std::string>{" ", "\r\n", "\t"}[rng() % 3];
+        input += rng() % 8 == 0 ? "2\r5" : std::to_string(rng() % 256);
+      }
+    };
+    addCodes(blockSize);
+    input += ' ' + std::string(blockSize + searchWindow(blockSize), '0') + "7";
+    addCodes(blocks * blockSize);
+    input += " z 27";
+    for (std::size_t failAt = 0; failAt <= input.size(); ++failAt) {
+      const testing::Decoded expected =
+          testing::plainReading(input.substr(0, failAt), failAt < input.size());
+      for (unsigned threads = 1; threads <= kMaxThreads; ++threads) {
+        ASSERT_EQ(testing::decodeAsTheTool(input, blockSize, threads, bestScan(), failAt),
+                  expected)
+            << threads << " threads, blocks of " << blockSize << ", failing at "
+            << failAt;
+      }
+    }
   }
 }
 

@@ -4,8 +4,6 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
-#include <algorithm>
-#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -47,11 +45,7 @@ constexpr int kOutputLost = -1;
 // worth, so that every flush is large.
 constexpr std::size_t kTextSize =
     quarvend::kBlockSize +
-    EncodedReader::maxOutput(quarvend::DecodeBuffers::kCarry + quarvend::kBlockSize);
-
-// Below this size an input is decoded on one thread: starting threads would
-// cost more than they save.
-constexpr std::uint64_t kParallelFrom = std::uint64_t{4} << 20;
+    EncodedReader::maxOutput(quarvend::kMaxWindow + quarvend::kBlockSize);
 
 // Static, so that the run's buffers exist before it touches any file.
 quarvend::DecodeBuffers decodeBuffers;
@@ -152,13 +146,11 @@ int run(int argc, char** argv) {
 
   // 5 and 6. Find the start marker and decode the number list, a block at a
   //    time, until the list ends, a read fails, or no output takes the text
-  //    any more. A large file is decoded on as many threads as the process
-  //    may use.
+  //    any more, on the threads that decodeInput chooses from what the
+  //    platform says of the input and the machine.
   quarvend::DecodeSettings settings;
-  std::uint64_t inputSize = 0;
-  settings.splittable =
-      platform::isRegularFile(inputFd, inputSize) && inputSize >= kParallelFrom;
-  settings.threads = std::min(platform::usableProcessors(), quarvend::kMaxThreads);
+  settings.input.regularFile = platform::isRegularFile(inputFd, settings.input.size);
+  settings.input.processors = platform::usableProcessors();
   EncodedReader reader;
   const quarvend::InputEnd inputEnd =
       decodeInput(input, got, reader, output, decodeBuffers, settings, reason);

@@ -15,7 +15,8 @@ class ByteSource {
   virtual bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
                     std::string& reason) = 0;
   // Reads up to `size` bytes from `offset`, from any thread, for a source
-  // whose bytes stay put (a regular file); `got` is short only at the end.
+  // whose bytes stay put (a regular file); `got` is short only at the end,
+  // or when the read fails, and then counts the bytes read before it.
   virtual bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
                       std::size_t& got, std::string& reason) = 0;
 };

@@ -39,19 +39,13 @@ void DosTextWriter::flush() {
   used_ = 0;
 }
 
-void DosTextWriter::putOnDisk(unsigned char* text, std::size_t size, std::size_t room) {
+void DosTextWriter::putOnDisk(const unsigned char* text, std::size_t size) {
   // Copying pays only for pieces small next to the buffer: a larger one costs
   // more to copy than the write call it saves.
   if (size <= capacity_ / 16 && capacity_ - used_ >= size) {
     std::memcpy(buffer_ + used_, text, size);
     used_ += size;
     return;
-  }
-  if (used_ <= room) {
-    text -= used_;
-    size += used_;
-    std::memcpy(text, buffer_, used_);
-    used_ = 0;
   }
   flush();
   handOver(text, size);

@@ -78,10 +78,8 @@ class DosTextWriter {
   void commit(std::size_t count) { used_ += count; }
 
   // Adds text already in on-disk form. All but small pieces go to the sinks
-  // straight from `text`, without a copy. The `room` bytes before `text` may
-  // be overwritten: when what is buffered fits there, it goes out with the
-  // text in one write instead of a write of its own.
-  void putOnDisk(unsigned char* text, std::size_t size, std::size_t room = 0);
+  // straight from `text`, without a copy.
+  void putOnDisk(const unsigned char* text, std::size_t size);
 
   // Hands the buffered bytes to every open sink that has not failed.
   void flush();

@@ -29,7 +29,7 @@ namespace {
 
 // Reads into buffer[0..size) from `offset` (or the file position), retrying
 // interrupted reads; with `fill`, a short read is continued until the end of
-// the file.
+// the file. `got` counts the bytes read, also those before a failure.
 bool readFrom(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
               bool fill, std::size_t& got, std::string& reason) {
   got = 0;

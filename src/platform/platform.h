@@ -65,9 +65,9 @@ bool readSome(int fd, unsigned char* buffer, std::size_t size, std::size_t& got,
               std::string& reason);
 
 // Reads up to `size` bytes from `offset` (the file position may move, and is
-// not to be relied on after),
-// retrying interrupted and short reads; `got` is less than `size` only at the
-// end of the file.
+// not to be relied on after), retrying interrupted and short reads; `got` is
+// less than `size` only at the end of the file or when a read fails, and then
+// buffer[0..got) holds what was read before the failure.
 bool readAt(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,
             std::size_t& got, std::string& reason);
 

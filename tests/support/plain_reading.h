@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -35,24 +36,36 @@ inline unsigned char plainByteFor(int code) {
 struct Decoded {
   EncodedReader::End end = EncodedReader::End::kNone;
   std::string text;  // in on-disk form: every line feed after a carriage return
+  bool readFailed = false;
 
   bool operator==(const Decoded&) const = default;
   friend void PrintTo(const Decoded& decoded, std::ostream* out) {
-    *out << "end " << static_cast<int>(decoded.end) << ", text \"" << decoded.text << '"';
+    *out << "end " << static_cast<int>(decoded.end)
+         << (decoded.readFailed ? ", read failed" : "") << ", text \"" << decoded.text
+         << '"';
   }
 };
 
 // Reads `raw` as the format says: drop every CR, stop at the first Ctrl-Z;
 // the marker is the first '=' when a '+' follows it; then white space, an
-// optional sign and digits, over and over, until anything else.
-inline Decoded plainReading(std::string_view raw) {
+// optional sign and digits, over and over, until anything else. With
+// `breaksOff`, a read failed right after `raw`: a lead-in or list that runs
+// to its end ends in the failure, and a code it cut off is not decoded.
+inline Decoded plainReading(std::string_view raw, bool breaksOff = false) {
+  const std::string_view read = raw.substr(0, raw.find('\x1A'));
+  breaksOff = breaksOff && read.size() == raw.size();  // a Ctrl-Z came first
   std::string text;
-  for (char byte : raw) {
-    if (byte == '\x1A') break;
+  for (char byte : read) {
     if (byte != '\r') text += byte;
   }
   Decoded decoded;
+  const auto brokenOff = [&](std::size_t at) {
+    decoded.readFailed = breaksOff && at >= text.size();
+    return decoded.readFailed;
+  };
   const std::size_t equals = text.find('=');
+  // Still looking for the marker, or for its '+', when the read failed.
+  if (brokenOff(equals == std::string::npos ? equals : equals + 1)) return decoded;
   if (equals == std::string::npos || text.compare(equals, 2, "=+") != 0) {
     decoded.end = EncodedReader::End::kNotOstrevic;
     return decoded;
@@ -66,6 +79,7 @@ inline Decoded plainReading(std::string_view raw) {
       ++at;
     const bool negative = at < text.size() && text[at] == '-';
     if (at < text.size() && (text[at] == '-' || text[at] == '+')) ++at;
+    if (brokenOff(at)) return decoded;
     if (!isDigit(at)) {
       decoded.end = EncodedReader::End::kEndOfList;
       return decoded;
@@ -73,6 +87,7 @@ inline Decoded plainReading(std::string_view raw) {
     while (text[at] == '0' && isDigit(at + 1)) ++at;
     std::string digits;
     while (isDigit(at)) digits += text[at++];
+    if (brokenOff(at)) return decoded;
     const int value = digits.size() > 3 ? 1000 : std::stoi(digits);
     if (value > 255 || (negative && value != 0)) {
       decoded.end = EncodedReader::End::kCodeOutOfRange;
@@ -109,26 +124,30 @@ inline Decoded decodeInPieces(std::string_view raw,
   return {reader.end(), std::string(out.begin(), out.end())};
 }
 
-// Decodes `raw` the way the tool does, from a source that hands out at most
-// `blockSize` bytes a read, split into blocks of that size for `threads`
-// threads, into a writer with a small buffer.
+// Decodes `raw` the way the tool does, from a large regular file that hands
+// out at most `blockSize` bytes a read, split into blocks of that size for
+// `threads` threads, into a writer with a small buffer. Every read from
+// `failAt` on fails, and a read that reaches it stops short, as on a failing
+// disk.
 inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
-                               unsigned threads, ScanFunction scan = bestScan()) {
+                               unsigned threads, ScanFunction scan = bestScan(),
+                               std::size_t failAt = std::string_view::npos) {
   struct Source final : ByteSource {
-    std::string_view all;
+    std::string_view all;  // what can be read
+    bool fails = false;    // whether a failure follows it
     std::size_t at = 0;
     bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
               std::string& reason) override {
-      readAt(at, buffer, size, got, reason);
+      const bool whole = readAt(at, buffer, size, got, reason);
       at += got;
-      return true;
+      return whole || got > 0;
     }
     bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
                 std::size_t& got, std::string&) override {
       const std::string_view rest = all.substr(std::min<std::size_t>(offset, all.size()));
       got = std::min(size, rest.size());
       std::copy_n(rest.data(), got, buffer);
-      return true;
+      return !fails || got == size;
     }
   } source;
   struct Sink final : ByteSink {
@@ -143,18 +162,19 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
   // The least the decoder reserves, so that a block's text is large next to
   // the buffer and goes out straight from its slot, as it does in the tool.
   std::vector<unsigned char> text(
-      EncodedReader::maxOutput(blockSize + std::min(blockSize, DecodeBuffers::kCarry)));
+      EncodedReader::maxOutput(blockSize + searchWindow(blockSize)));
   DosTextWriter output(text.data(), text.size());
   const std::size_t number = output.addSink(sink);
-  source.all = raw;
+  source.all = raw.substr(0, failAt);
+  source.fails = failAt < raw.size();
   std::string reason;
   std::size_t first = 0;
-  source.read(buffers->first, blockSize, first, reason);
+  if (!source.read(buffers->first, blockSize, first, reason)) return {.readFailed = true};
   EncodedReader reader(scan);
-  decodeInput(source, first, reader, output, *buffers, {blockSize, threads, true},
-              reason);
+  const InputEnd end = decodeInput(source, first, reader, output, *buffers,
+                                   {blockSize, {true, UINT64_MAX, threads}}, reason);
   output.close(number);
-  return {reader.end(), sink.bytes};
+  return {reader.end(), sink.bytes, end == InputEnd::kReadFailed};
 }
 
 }  // namespace quarvend::testing
