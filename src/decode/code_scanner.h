@@ -6,9 +6,9 @@
 // space, where every carriage return either sits in white space or, right after
 // a code's digits, is followed by a line feed (so dropping it changes nothing).
 // It stops in front of anything else (signs, longer digit runs, larger values,
-// other carriage returns, Ctrl-Z, every byte that ends the list) and leaves
-// that code to nextCodes. It never stops inside a code, so no state crosses a
-// call: each call starts and ends at a code boundary.
+// other carriage returns, Ctrl-Z, every byte that ends the list), or earlier,
+// and leaves the rest to nextCodes. It never stops inside a code, so no state
+// crosses a call: each call starts and ends at a code boundary.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +18,8 @@
 #include "format/symbol_table.h"
 
 // The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
-// file of its own with its own instruction-set flags; scan_kernels.cpp alone
-// checks which of them the processor runs.
+// file of its own that names the instruction sets it needs beyond x86-64's;
+// scan_kernels.cpp alone chooses which of them run.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QUARVEND_X86_KERNELS 1
 #else
@@ -31,40 +31,10 @@ namespace quarvend {
 // Raw bytes are classified this many at a time.
 inline constexpr std::size_t kChunkSize = 64;
 
-// Every code needs a digit and a byte after it, so at most this many codes end
-// inside one chunk.
-inline constexpr std::size_t kMaxCodesPerChunk = kChunkSize / 2;
-
-// A chunk is only scanned when this many raw bytes are readable from its
-// start: the chunk itself, plus the widest load of a code's digits.
+// The portable and SSE2 kernels scan a chunk only when this many raw bytes are
+// readable from its start: the chunk itself, plus the widest load of a code's
+// digits. Shorter rests are not worth a kernel's setup.
 inline constexpr std::size_t kScanReadAhead = kChunkSize + 4;
-
-// The classes of 64 raw bytes, bit i for byte i.
-struct ChunkClasses {
-  std::uint64_t digit;           // '0' to '9'
-  std::uint64_t space;           // white space, carriage return included
-  std::uint64_t carriageReturn;  // 13
-  std::uint64_t lineFeed;        // 10
-};
-
-// A chunk's classes and the values of the codes that end in it. For a run of
-// one to three digits whose last digit is byte i, values[i + 1] is the low
-// byte of its value, and bit i + 1 of largeEnds is set when the value exceeds
-// 255. Entries for longer runs, and for bytes that end no run, mean nothing.
-struct ChunkCodes {
-  ChunkClasses classes;
-  std::uint64_t largeEnds;
-  unsigned char values[kChunkSize + 16];
-};
-
-// Fills `codes` for chunk[0..kScanReadAhead), whose byte before is no digit,
-// with word-sized arithmetic; builds everywhere.
-void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes);
-
-#if QUARVEND_X86_KERNELS
-// The same as findCodesPortable, with SSE2.
-void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes);
-#endif
 
 struct ScanResult {
   std::size_t consumed = 0;  // raw bytes read; the next code starts after them
@@ -72,34 +42,31 @@ struct ScanResult {
   std::size_t written = 0;   // output bytes stored
 };
 
-// A scan kernel decodes the leading codes of raw[0..size) into `out`, storing
-// outputs[code] for each (two bytes stored, `size` of them kept), and stops at the first
-// code it does not handle (see above), once fewer than kScanReadAhead bytes are
-// left, or once fewer than kMaxCodesPerChunk codes may still be stored.
-// `codeRoom` is that limit: out has room for 2 * codeRoom bytes.
+// A scan kernel decodes leading codes of raw[0..size) into `out`, storing
+// kCodeOutputs[code] for each, and stops at a code boundary of its choosing:
+// at the latest in front of the first code it does not handle (see above),
+// and never inside a code whose end it has not seen, since the bytes after
+// raw[size) may carry its digits on. It may stop anywhere earlier, even at
+// raw[0]: callers make progress the code-by-code way from where it stopped.
 //
-// `raw` must start at a code boundary: no code and no sign is in progress, so a
-// digit at raw[0] starts a new code. The result's `consumed` is again a code
-// boundary: every byte before it is white space or belongs to a decoded code.
-//
-// Every kernel has this contract and gives the same results and the same
-// bytes in out[0..written) for every input; none reads or writes outside the
-// ranges given.
+// `raw` must start at a code boundary: no code and no sign is in progress, so
+// a digit at raw[0] starts a new code. The result's `consumed` is again a code
+// boundary, and out[0..written) holds exactly the outputs of the codes before
+// it: every byte before it is white space or belongs to one of those codes.
+// `out` has room for `size` bytes, which is enough, as every code takes at
+// least two raw bytes and stores at most two; no kernel reads or writes
+// outside raw[0..size) and out[0..size).
 using ScanFunction = ScanResult (*)(const unsigned char* raw, std::size_t size,
-                                    const CodeOutputTable& outputs, unsigned char* out,
-                                    std::size_t codeRoom);
+                                    unsigned char* out);
 
 ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,
-                             const CodeOutputTable& outputs, unsigned char* out,
-                             std::size_t codeRoom);
+                             unsigned char* out);
 #if QUARVEND_X86_KERNELS
-ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size,
-                         const CodeOutputTable& outputs, unsigned char* out,
-                         std::size_t codeRoom);
-// Needs AVX-512 F, BW, VBMI and VBMI2.
+ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size, unsigned char* out);
 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t size,
-                           const CodeOutputTable& outputs, unsigned char* out,
-                           std::size_t codeRoom);
+                           unsigned char* out);
+// Whether this processor runs scanCodesAvx512.
+bool scanCodesAvx512Usable();
 #endif
 
 struct ScanKernel {

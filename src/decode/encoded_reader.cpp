@@ -38,8 +38,9 @@ std::size_t EncodedReader::feed(const unsigned char* block, std::size_t size,
     std::size_t plainCodes = 1;  // codes to read the plain way before the next scan
     const auto left = static_cast<std::size_t>(limit - at);
     if (stage_ == Stage::kBetweenCodes && left >= kScanReadAhead) {
-      // Every code takes at least two bytes, so `left` codes always fit.
-      const ScanResult scan = scan_(at, left, kCodeOutputs, out, left);
+      // `out` has room for more than the `left` bytes a scan may store. The
+      // scan may stop anywhere; nextCodes then moves on or ends the reader.
+      const ScanResult scan = scan_(at, left, out);
       at += scan.consumed;
       out += scan.written;
       if (scan.codes < kWorthwhileScan) {

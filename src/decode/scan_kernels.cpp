@@ -1,4 +1,4 @@
-// Which scan kernels this processor runs: the one place that asks it.
+// Which scan kernels this processor runs: the one place that chooses them.
 #include <array>
 
 #include "decode/code_scanner.h"
@@ -14,14 +14,7 @@ std::span<const ScanKernel> usableKernels() {
   static const Kernels kernels = [] {
     Kernels found;
 #if QUARVEND_X86_KERNELS
-    // Exactly the extensions scan_avx512.cpp is built for; the processor
-    // check also covers the system's saving of the wider registers.
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-        __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-        __builtin_cpu_supports("popcnt")) {
-      found.add("avx512", scanCodesAvx512);
-    }
+    if (scanCodesAvx512Usable()) found.add("avx512", scanCodesAvx512);
     found.add("sse2", scanCodesSse2);
 #endif
     found.add("portable", scanCodesPortable);

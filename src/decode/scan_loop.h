@@ -9,6 +9,24 @@
 
 namespace quarvend::scan {
 
+// The classes of 64 raw bytes, bit i for byte i.
+struct ChunkClasses {
+  std::uint64_t digit;           // '0' to '9'
+  std::uint64_t space;           // white space, carriage return included
+  std::uint64_t carriageReturn;  // 13
+  std::uint64_t lineFeed;        // 10
+};
+
+// A chunk's classes and the values of the codes that end in it. For a run of
+// one to three digits whose last digit is byte i, values[i + 1] is the low
+// byte of its value, and bit i + 1 of largeEnds is set when the value exceeds
+// 255. Entries for longer runs, and for bytes that end no run, mean nothing.
+struct ChunkCodes {
+  ChunkClasses classes;
+  std::uint64_t largeEnds;
+  unsigned char values[kChunkSize + 16];
+};
+
 // Index of the lowest set bit of a non-zero mask. On x86-64 this is spelled
 // as TZCNT, which processors without it run as BSF with the same result for a
 // non-zero mask. Left to itself, clang emits BSF, which takes several
@@ -26,16 +44,18 @@ inline int lowestBit(std::uint64_t mask) {
 #endif
 }
 
-// A scan kernel, with FindCodes filling a chunk's classes and values.
+// A scan kernel, with FindCodes filling the codes of chunk[0..kScanReadAhead),
+// whose byte before is no digit. Each chunk starts at the first code the one
+// before left undecoded; the codes stored for a chunk take at most 64 bytes,
+// and those before it no more than the bytes consumed, so that out[0..size)
+// holds them all.
 template <void (*FindCodes)(const unsigned char*, ChunkCodes&)>
-ScanResult scanWith(const unsigned char* raw, std::size_t size,
-                    const CodeOutputTable& outputs, unsigned char* out,
-                    std::size_t codeRoom) {
+ScanResult scanWith(const unsigned char* raw, std::size_t size, unsigned char* out) {
   unsigned char* const outStart = out;
   std::size_t codes = 0;
   std::size_t at = 0;
   ChunkCodes chunkCodes;
-  while (size - at >= kScanReadAhead && codeRoom - codes >= kMaxCodesPerChunk) {
+  while (size - at >= kScanReadAhead) {
     const unsigned char* const chunk = raw + at;
     FindCodes(chunk, chunkCodes);
     const ChunkClasses& classes = chunkCodes.classes;
@@ -63,7 +83,7 @@ ScanResult scanWith(const unsigned char* raw, std::size_t size,
     const std::uint64_t done =
         safeEnds == 0 ? 0 : ~std::uint64_t{0} >> std::countl_zero(safeEnds);
     for (std::uint64_t left = safeEnds; left != 0; left &= left - 1) {
-      const OnDiskForm& output = outputs[chunkCodes.values[lowestBit(left)]];
+      const OnDiskForm& output = kCodeOutputs[chunkCodes.values[lowestBit(left)]];
       std::memcpy(out, output.bytes, sizeof output.bytes);
       out += output.size;
       ++codes;

@@ -44,8 +44,8 @@ constexpr std::uint64_t gatherTopBits(std::uint64_t flags) {
 static_assert(isSpace('\t') && isSpace('\r') && !isSpace('\t' - 1) && !isSpace('\r' + 1),
               "white space below 32 is 9 to 13, as the classifiers assume");
 
-inline ChunkClasses classifyWords(const unsigned char* chunk) {
-  ChunkClasses classes{};
+inline scan::ChunkClasses classifyWords(const unsigned char* chunk) {
+  scan::ChunkClasses classes{};
   for (std::size_t word = 0; word < kChunkSize / 8; ++word) {
     const std::uint64_t bytes = load64(chunk + 8 * word);
     const unsigned shift = 8 * word;
@@ -82,9 +82,8 @@ constexpr std::uint32_t byteSwapped(std::uint32_t word) {
   return word >> 24 | (word >> 8 & 0xFF00) | (word << 8 & 0xFF0000) | word << 24;
 }
 
-}  // namespace
-
-void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes) {
+// Fills `codes` with word-sized arithmetic.
+void findCodesPortable(const unsigned char* chunk, scan::ChunkCodes& codes) {
   codes.classes = classifyWords(chunk);
   codes.largeEnds = 0;
   const std::uint64_t digits = codes.classes.digit;
@@ -104,10 +103,11 @@ void findCodesPortable(const unsigned char* chunk, ChunkCodes& codes) {
   }
 }
 
+}  // namespace
+
 ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,
-                             const CodeOutputTable& outputs, unsigned char* out,
-                             std::size_t codeRoom) {
-  return scan::scanWith<findCodesPortable>(raw, size, outputs, out, codeRoom);
+                             unsigned char* out) {
+  return scan::scanWith<findCodesPortable>(raw, size, out);
 }
 
 }  // namespace quarvend

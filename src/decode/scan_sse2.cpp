@@ -20,14 +20,12 @@ inline std::uint64_t topBits(__m128i flags) {
   return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(flags)));
 }
 
-}  // namespace
-
-// The classes as classifyWords finds them, and every position's value at once:
+// The classes as the portable kernel finds them, and every position's value at once:
 // the value of a run of at most three digits ending at byte i is
 // d(i) + 10 d(i-1) + 100 d(i-2), where d is a digit's value, 0 for any other
 // byte, and the hundreds only count when byte i-1 is a digit too. The byte
 // before the chunk is no digit (see the kernels' contract), so zeros shift in there.
-void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes) {
+void findCodesSse2(const unsigned char* chunk, scan::ChunkCodes& codes) {
   const __m128i zero = _mm_setzero_si128();
   __m128i previousDigits = zero;  // the last part's digit values
   __m128i previousIsDigit = zero;
@@ -76,14 +74,14 @@ void findCodesSse2(const unsigned char* chunk, ChunkCodes& codes) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes.values + 1 + 16 * part),
                      _mm_add_epi8(lastTwo, hundredsPart));
   }
-  codes.classes = ChunkClasses{digit, space, carriageReturn, lineFeed};
+  codes.classes = scan::ChunkClasses{digit, space, carriageReturn, lineFeed};
   codes.largeEnds = large << 1;
 }
 
-ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size,
-                         const CodeOutputTable& outputs, unsigned char* out,
-                         std::size_t codeRoom) {
-  return scan::scanWith<findCodesSse2>(raw, size, outputs, out, codeRoom);
+}  // namespace
+
+ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size, unsigned char* out) {
+  return scan::scanWith<findCodesSse2>(raw, size, out);
 }
 
 }  // namespace quarvend
