@@ -64,6 +64,10 @@ TEST(EncodeCliTest, Rows) {
 #endif
   };
   for (const Row& row : rows) {
+#ifdef QUARVEND_TOOL_EMULATOR
+    // A wrapper's "$0" would be the emulator, not the program.
+    if (!row.wrapper.empty()) continue;
+#endif
     std::vector<std::string> arguments;
     std::istringstream words(row.arguments);
     for (std::string word; words >> word;) arguments.push_back(word);
