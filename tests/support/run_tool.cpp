@@ -134,13 +134,29 @@ ToolRun runTool(const std::vector<std::string>& arguments, const ToolOptions& op
   startup.hStdError = options.closeAllStandardStreams ? nullptr : err;
   const std::wstring folder = options.workingDirectory.wstring();
 
+  // Under Wine, with other tests starting programs at the same time, a start
+  // now and then fails for a moment: a few tries tell that apart from a
+  // program that cannot be started, which is reported with the system's code.
   PROCESS_INFORMATION child{};
-  if (CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                     folder.empty() ? nullptr : folder.c_str(), &startup, &child)) {
+  bool started = false;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(250);
+    started = CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, folder.empty() ? nullptr : folder.c_str(), &startup,
+                             &child);
+  }
+  if (!started) {
+    const DWORD error = GetLastError();
+    ADD_FAILURE() << "cannot start " << toolPath(options.program) << ": error " << error;
+  } else {
     DWORD code = 0;
     if (WaitForSingleObject(child.hProcess, INFINITE) == WAIT_OBJECT_0 &&
         GetExitCodeProcess(child.hProcess, &code)) {
       run.status = static_cast<int>(code);
+    } else {
+      const DWORD error = GetLastError();
+      ADD_FAILURE() << "no exit status from " << toolPath(options.program) << ": error "
+                    << error;
     }
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
