@@ -201,10 +201,8 @@ int run(int argc, char** argv) {
       tell({"cannot write standard output: ", std::strerror(EBADF)});
       return kFailed;
     }
-    std::uint64_t size = 0;
     bool same = false;
-    if (platform::isRegularFile(textFd, size) &&
-        !platform::sameFile(textFd, platform::kStandardOutput, same, reason)) {
+    if (!platform::sameFile(textFd, platform::kStandardOutput, same, reason)) {
       tell({"cannot tell ", textName, " from standard output: ", reason});
       return kFailed;
     }
