@@ -22,6 +22,11 @@ TEST(EncodeCliTest, Rows) {
   writeBytes(scratch.path() / "-x", "a");
   writeBytes(scratch.path() / "tab.txt", "ab\n\tc");
   writeBytes(scratch.path() / "big.txt", std::string(1 << 20, 'a'));
+  // What out.ost holds when big.txt cannot be read after its first 64 KiB: the
+  // codes of those bytes, without a line end after the last.
+  std::string bigPrefix = "=+\r\n";
+  for (int i = 1; i <= 1 << 16; ++i)
+    bigPrefix += i == 1 << 16 ? "27" : i % 25 == 0 ? "27\r\n" : "27 ";
   const std::string usage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
   const std::string p = "quarvend-encode: ";
   struct Row {
@@ -61,6 +66,14 @@ TEST(EncodeCliTest, Rows) {
        1},
       {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null"},
+      {"in.txt", "", p + "cannot write standard output: Bad file descriptor\n", 1, "keep",
+       "exec \"$0\" \"$@\" >&-"},
+      {"big.txt out.ost", "", p + "cannot read big.txt: Input/output error\n", 1,
+       bigPrefix,
+       "export ASAN_OPTIONS=detect_leaks=0; strace -y -qq -o t -e trace=read \"$0\" "
+       "\"$@\";"
+       " exec strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$("
+       "grep -n 'big.txt>' t | sed -n 2p | cut -d: -f1) \"$0\" \"$@\""},
 #endif
   };
   for (const Row& row : rows) {
