@@ -1,4 +1,4 @@
-#include "cli/decode_input.h"
+#include "pipeline/decode_input.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -85,7 +85,7 @@ class Workers {
   bool start(unsigned count) {
     try {
       for (std::size_t i = 0; i < slotCount_; ++i)
-        slots_[i].reason.reserve(kReasonCapacity);
+        slots_[i].reason.reserve(platform::kReasonCapacity);
       threads_.reserve(count);
       while (threads_.size() < count) threads_.emplace_back([this] { run(); });
     } catch (...) {
