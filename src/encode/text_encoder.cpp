@@ -18,6 +18,9 @@ struct CodeText {
 // The size of a byte that needs a rule of its own: larger than any line, so
 // that one test of the width also finds such a byte.
 constexpr std::uint8_t kStops = 128;
+// A line's width is kept in a byte, and a stopping byte overflows any line.
+static_assert(TextEncoder::kLineWidth < kStops,
+              "kStops must stay above the line width for the width test to find it");
 
 constexpr std::array<CodeText, SymbolTable::kSize> kCodeTexts = [] {
   std::array<CodeText, SymbolTable::kSize> texts{};
@@ -114,7 +117,7 @@ const unsigned char* TextEncoder::encodeRun(const unsigned char* at,
       const CodeText& text = kCodeTexts[*at];
       if (text.size == kStops) {
         // A carriage return before a line feed is part of that line end.
-        if (*at != kCarriageReturn || limit - at < 2 || at[1] != kLineFeed) goto done;
+        if (*at != kLineEndFirst || limit - at < 2 || at[1] != kLineFeed) goto done;
         ++at;
         break;
       }
@@ -177,7 +180,7 @@ std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
   if (size == 0) return static_cast<std::size_t>(out - begin);
   if (pendingReturn_) {
     if (block[0] != kLineFeed) {
-      stopAtUncoded(kCarriageReturn);
+      stopAtUncoded(kLineEndFirst);
       return static_cast<std::size_t>(out - begin);
     }
     pendingReturn_ = false;
@@ -186,12 +189,12 @@ std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
   const unsigned char* const at = encodeRun(block, limit, out);
   if (at == limit) {
     passOver(block, size);
-  } else if (*at == kCarriageReturn && at + 1 == limit) {
+  } else if (*at == kLineEndFirst && at + 1 == limit) {
     passOver(block, size);
     pendingReturn_ = true;
   } else {
     passOver(block, static_cast<std::size_t>(at - block));
-    if (*at == kEndOfFileMark) {
+    if (endsInput(*at)) {
       stage_ = Stage::kMarkEnded;
     } else {
       stopAtUncoded(*at);
@@ -203,7 +206,7 @@ std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
 std::size_t TextEncoder::finish(unsigned char* out) {
   if (stage_ != Stage::kText && stage_ != Stage::kMarkEnded) return 0;
   if (pendingReturn_) {
-    stopAtUncoded(kCarriageReturn);
+    stopAtUncoded(kLineEndFirst);
     return 0;
   }
   std::size_t size = started_ ? 0 : startFile(out);

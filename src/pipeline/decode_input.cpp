@@ -50,10 +50,6 @@ InputEnd decodeRestOnOneThread(ByteSource& source, EncodedReader& reader,
   }
 }
 
-// White space that may end a block: never a carriage return, which may stand
-// inside a code.
-bool isSeparator(unsigned char byte) { return isSpace(byte) && byte != kCarriageReturn; }
-
 // Threads that read blocks by number, each into the slot the number picks
 // once that slot's last block is written out, and decode them; the thread
 // that writes the text out takes blocks too while it waits.
