@@ -18,6 +18,7 @@
 #include "io/byte_source.h"
 #include "io/dos_text_writer.h"
 #include "io/output_file.h"
+#include "pipeline/read_ahead.h"
 #include "platform/platform.h"
 
 namespace {
@@ -48,6 +49,8 @@ constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 // Static, so that the run's buffers exist before it touches any file.
 unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
+quarvend::ReadAheadBuffers readAheadBuffers;
+static_assert(quarvend::ReadAheadBuffers::kBlockSize <= kBlockSize);
 std::string message;
 
 // Writes `pieces` to standard error as one message, after the program's name.
@@ -246,15 +249,20 @@ int run(int argc, char** argv) {
   // 4. Encode a block at a time, until the text ends, a byte has no code, a
   //    read fails or the file takes nothing more. The encoding is in on-disk
   //    form already, so it goes into the writer's buffer as it is.
+  //    The blocks after the first are read ahead, as the one before is encoded.
   TextEncoder encoder;
   bool readFailed = false;
-  for (;;) {
-    output.commit(
-        encoder.feed(textBlock, got, output.reserve(TextEncoder::maxOutput(got))));
-    if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
-    if (!text.read(textBlock, kBlockSize, got, reason)) {
-      readFailed = true;
-      break;
+  {
+    quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd));
+    const unsigned char* block = textBlock;
+    for (;;) {
+      output.commit(
+          encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got))));
+      if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
+      if (!ahead.next(block, got, reason)) {
+        readFailed = true;
+        break;
+      }
     }
   }
   // After a failed read the file stops where the text stopped, an exact
