@@ -106,7 +106,7 @@ bool encodeRunAvx512Usable() {
 // Takes whole chunks while the byte after each is in the run, so that a
 // carriage return at a chunk's end is judged by it, and stops at a chunk that
 // holds a byte needing a rule of its own; the portable kernel takes it from
-// there. Writes reach 130 bytes past a group's start, which the room for 5
+// there. Writes reach 66 bytes past a group's output, which the room for 5
 // bytes per text byte and kKernelSlack covers.
 QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
@@ -114,7 +114,6 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      std::size_t& lineWidth) {
   unsigned char* to = out;
   std::size_t width = lineWidth;
-  const __m512i lineFeed = _mm512_set1_epi8('\n');
   while (limit - at > static_cast<std::ptrdiff_t>(kChunk)) {
     const __m512i bytes = _mm512_loadu_si512(at);
     const __m512i digits[3] = {lookUp(kDigits[0], bytes), lookUp(kDigits[1], bytes),
@@ -132,30 +131,37 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
           digits[0], loadRow(kSpread.firstTwo[group]), digits[1]);
       const __m512i slots = _mm512_mask2_permutex2var_epi8(
           firstTwo, loadRow(kSpread.third[group]), ~kSpaces, digits[2]);
-      // The bytes that count: the digits, and the space of each code.
-      const std::uint64_t codes = coded >> (group * kCodesPerGroup) & 0xFFFF;
+      // The bytes that count: the digits, and the space of each code; and
+      // where in the output each code starts.
+      const std::uint64_t spaces =
+          _pdep_u64(coded >> (group * kCodesPerGroup) & 0xFFFF, kSpaces);
       const std::uint64_t kept =
-          (_mm512_test_epi8_mask(slots, slots) & ~kSpaces) | _pdep_u64(codes, kSpaces);
+          (_mm512_test_epi8_mask(slots, slots) & ~kSpaces) | spaces;
+      const std::uint64_t starts = _pext_u64(spaces, kept);
       const std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(kept));
+      const __m512i packed = _mm512_maskz_compress_epi8(kept, slots);
 
       // Byte `room` of the group's output is the first past the line, if it
-      // has that many: the code it belongs to starts the next line.
+      // has that many: the code it belongs to starts the next line. Only this
+      // waits for the group before.
       const std::size_t room = kLineWidth - width;
       const bool newLine = count > room;
-      const std::size_t crossing =
-          _tzcnt_u64(_pdep_u64(std::uint64_t{1} << (room & 63), kept)) & ~std::size_t{3};
-      const std::size_t split = newLine ? crossing : 64;
       const std::size_t before =
-          static_cast<std::size_t>(_mm_popcnt_u64(_bzhi_u64(kept, split)));
-      const std::uint64_t after = kept & ~_bzhi_u64(~std::uint64_t{0}, split);
+          newLine
+              ? 63 - __builtin_clzll(_bzhi_u64(starts, static_cast<unsigned>(room + 1)))
+              : count;
 
-      // Codes before the line end, then CR, then the rest with LF for the
-      // first one's space; without a line end, the last two are overwritten.
-      _mm512_storeu_si512(to, _mm512_maskz_compress_epi8(kept, slots));
+      // The codes, then those from the one that starts the line again one
+      // place on, and CR LF in the place of its space; without a line end,
+      // only past the codes, to be overwritten.
+      _mm512_storeu_si512(to, packed);
+      _mm512_mask_storeu_epi8(
+          to + 1,
+          _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
+              ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
+          packed);
       to[before] = '\r';
-      _mm512_storeu_si512(
-          to + before + 1,
-          _mm512_mask_mov_epi8(_mm512_maskz_compress_epi8(after, slots), 1, lineFeed));
+      to[before + 1] = '\n';
       to += count + newLine;
       width = newLine ? count - before - 1 : width + count;
     }
