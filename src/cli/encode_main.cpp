@@ -18,6 +18,7 @@
 #include "io/byte_source.h"
 #include "io/dos_text_writer.h"
 #include "io/run_files.h"
+#include "pipeline/read_ahead.h"
 #include "platform/platform.h"
 
 namespace {
@@ -48,6 +49,8 @@ constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 // Static, so that the run's buffers exist before it touches any file.
 unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
+quarvend::ReadAheadBuffers readAheadBuffers;
+static_assert(quarvend::ReadAheadBuffers::kBlockSize <= kBlockSize);
 std::string message;
 
 // Writes `pieces` to standard error as one message, after the program's name.
@@ -222,11 +225,13 @@ int refuse(quarvend::RunFilesOpening opening, std::string_view textName,
 bool encode(int textFd, std::size_t got, TextEncoder& encoder,
             quarvend::DosTextWriter& output, std::string& reason) {
   quarvend::FileSource text(textFd);
+  // The blocks after the first are read ahead, as the one before is encoded.
+  quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd));
+  const unsigned char* block = textBlock;
   for (;;) {
-    output.commit(
-        encoder.feed(textBlock, got, output.reserve(TextEncoder::maxOutput(got))));
+    output.commit(encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got))));
     if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
-    if (!text.read(textBlock, kBlockSize, got, reason)) return false;
+    if (!ahead.next(block, got, reason)) return false;
   }
   output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
   return true;
