@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/dos_text.h"
+#include "format/ostrevic.h"
 #include "format/symbol_table.h"
 
 namespace quarvend {
@@ -12,7 +13,8 @@ namespace {
 // A partial code's magnitude stops growing here: every magnitude from this
 // one on is out of the table's range, whatever digits follow, so a run of
 // digits of any length is read without overflow and never wraps into range.
-constexpr std::uint16_t kTooLarge = SymbolTable::kSize;
+constexpr std::uint16_t kTooLarge = kLargestCode + 1;
+static_assert(!isCode(kTooLarge) && SymbolTable::kSize == kTooLarge);
 
 // After a scan that decoded fewer codes than this, the scanner is not worth
 // its setup here, and a stretch of codes is read the plain way before it is
@@ -85,6 +87,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     const auto searched =
         equals == nullptr ? leadIn : static_cast<std::size_t>(equals - at);
     // A Ctrl-Z before the first equals sign ends the input there.
+    static_assert(endsInput(kEndOfFileMark), "the one byte that ends the input");
     if (std::memchr(at, kEndOfFileMark, searched) != nullptr) {
       endWith(End::kNotOstrevic);
       return at;
@@ -93,7 +96,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     at = equals + 1;
     stage_ = Stage::kMarker;
   }
-  while (at != limit && *at == kCarriageReturn) ++at;
+  while (at != limit && isDroppedOnReading(*at)) ++at;
   if (at == limit) return at;
   if (*at != kMarkerSecond) {
     endWith(End::kNotOstrevic);
@@ -130,7 +133,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
           magnitude_ = static_cast<std::uint16_t>(byte - '0');
-        } else if (byte != kCarriageReturn) {
+        } else if (!isDroppedOnReading(byte)) {
           endWith(End::kEndOfList);
           return at;
         }
@@ -141,7 +144,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
               static_cast<std::uint16_t>(magnitude_ * 10 + (byte - '0')), kTooLarge);
           break;
         }
-        if (byte == kCarriageReturn) break;
+        if (isDroppedOnReading(byte)) break;
         if (!emitCode(out)) return at;
         // The byte that ended the code is looked at again, between codes.
         stage_ = Stage::kBetweenCodes;
@@ -156,7 +159,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
 }
 
 bool EncodedReader::emitCode(unsigned char*& out) {
-  if (magnitude_ >= kTooLarge || (negative_ && magnitude_ != 0)) {
+  if (!isCode(magnitude_) || (negative_ && magnitude_ != 0)) {
     endWith(End::kCodeOutOfRange);
     return false;
   }

@@ -20,6 +20,10 @@ using NativeName = std::wstring;
 using NativeName = std::string;
 #endif
 
+// Room for the system's words for any failure, so that a reason can be kept
+// without allocating.
+inline constexpr std::size_t kReasonCapacity = 256;
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
