@@ -21,12 +21,14 @@ namespace fs = std::filesystem;
 using namespace quarvend::testing;
 
 // An input whose text is several times larger than the tool's buffers, so
-// that a failure in the middle of a run really falls in the middle, and never
-// repeats itself, so that a file with a block missing is no prefix of it.
+// that a failure in the middle of a run really falls in the middle, and
+// larger than the 4 MiB from which the tool decodes on several threads; and
+// which never repeats itself, so that a file with a block missing, or one
+// twice, is no prefix of it.
 const std::string kInput = [] {
   std::string input = "=+";
   std::uint32_t random = 1;
-  for (int i = 0; i < 600000; ++i) {
+  for (int i = 0; i < 1300000; ++i) {
     random = random * 1103515245 + 12345;
     input += ' ' + std::to_string((random >> 16) % 191);
   }
@@ -38,12 +40,15 @@ enum class FileHolds { kText, kShorterPrefix, kUntouched };
 
 // Runs the tool as $0 of a bash script, its arguments after. `nth CALLS
 // PATTERN K` prints which call of CALLS the K-th one matching PATTERN is, in a
-// traced run into the output file $T.out, with paths shown for descriptors; `inject CALL
-// FAULT` runs the tool with FAULT injected into CALL.
+// traced run with the same arguments but the output file $T.out, with paths
+// shown for descriptors; `inject CALL FAULT` runs the tool with FAULT injected
+// into CALL. `one` keeps the tool on one processor, and so on one thread.
 const std::string kPrelude =
     "export ASAN_OPTIONS=detect_leaks=0; ARGS=(\"$@\"); T=$1.trace\n"
-    "nth() { strace -y -qq -o $T -e trace=$1 \"$0\" \"${ARGS[0]}\" $T.out >/dev/null;"
+    "nth() { strace -y -qq -o $T -e trace=$1 \"$0\" \"$ARGS\" ${ARGS[1]+$T.out} "
+    ">/dev/null;"
     " grep -n \"$2\" $T | sed -n \"$3p\" | cut -d: -f1; }\n"
+    "one() { taskset -pc 0 $$ >/dev/null; }\n"
     "inject() { exec strace -f -qq -o /dev/null -e trace=$1 -e inject=$1:$2"
     " \"$0\" \"${ARGS[@]}\"; }\n";
 
@@ -107,9 +112,29 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
       {"reader leaves early, no file",
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null", false,
        kFailedCloseStatus, FileHolds::kUntouched, ""},
-      {"third block cannot be read",
-       "inject read error=EIO:when=$(nth read \"<${ARGS[0]}>, \" 3)", true, 1,
+      {"one processor", "one; exec \"$0\" \"$@\"", true, 0, FileHolds::kText,
+       kText + closing},
+      {"third block cannot be read, one thread",
+       "one; inject read error=EIO:when=$(nth read \"<${ARGS[0]}>, \" 3)", true, 1,
        FileHolds::kShorterPrefix, readFailed + closing},
+      {"a block cannot be read, several threads", "inject pread64 error=EIO:when=5", true,
+       1, FileHolds::kShorterPrefix, readFailed + closing},
+      {"reads interrupted",
+       "N=$(nth read \"<${ARGS[0]}>, \" 1); inject read error=EINTR:when=$N..$((N + 2))",
+       true, 0, FileHolds::kText, kText + closing},
+      {"short writes to a pipe",
+       "set -o pipefail; perl -MFcntl -e '"
+       "fcntl(STDOUT, F_SETFL, O_NONBLOCK) or die; exec @ARGV' \"$0\" \"$@\" |"
+       " (sleep 0.1; cat)",
+       false, 0, FileHolds::kUntouched, kText},
+      {"third write fails, then the close",
+       "exec strace -qq -o /dev/null -e trace=write,close -e "
+       "inject=write:error=EIO:when=3"
+       " -e inject=close:error=ENOSPC:when=$(nth close \"<$T.out>\" 1) \"$0\" \"$@\"",
+       true, kFailedCloseStatus, FileHolds::kShorterPrefix, lost("Input/output error")},
+      {"input cannot be closed, no file",
+       "inject close error=EIO:when=$(nth close \"<${ARGS[0]}>\" 1)", false,
+       kFailedCloseStatus, FileHolds::kUntouched, kText},
       {"input cannot be read at all", "exec \"$0\" /proc/self/mem \"$2\"", true, 1,
        FileHolds::kUntouched,
        "\r\nThe input file /proc/self/mem cannot be read: Input/output error.\r\n"},
@@ -130,6 +155,7 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
     // The sanitizer runtime writes through the same calls and maps far more
     // memory than a file-size limit leaves.
     if (row.script.find("inject write") != std::string::npos ||
+        row.script.find("inject=write") != std::string::npos ||
         row.script.find("ulimit") != std::string::npos) {
       continue;
     }

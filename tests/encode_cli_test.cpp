@@ -30,6 +30,11 @@ TEST(EncodeCliTest, Rows) {
   writeBytes(scratch.path() / "big.txt", big);
   TextEncoder portable(encodeRunPortable);
   const std::string bigEncoded = encodeInPieces(big, {0}, portable);
+  // What out.ost holds when big.txt cannot be read after its first 64 KiB:
+  // the codes of those bytes, without the line end that ends the encoding.
+  TextEncoder firstBlock(encodeRunPortable);
+  std::string bigPrefix = encodeInPieces(big.substr(0, 1 << 16), {0}, firstBlock);
+  bigPrefix.resize(bigPrefix.size() - 2);
   const std::string usage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
   const std::string p = "quarvend-encode: ";
   struct Row {
@@ -70,6 +75,14 @@ TEST(EncodeCliTest, Rows) {
        1},
       {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null"},
+      {"in.txt", "", p + "cannot write standard output: Bad file descriptor\n", 1, "keep",
+       "exec \"$0\" \"$@\" >&-"},
+      {"big.txt out.ost", "", p + "cannot read big.txt: Input/output error\n", 1,
+       bigPrefix,
+       "export ASAN_OPTIONS=detect_leaks=0; taskset -pc 0 $$ >/dev/null;"
+       " strace -y -qq -o t -e trace=read \"$0\" \"$@\";"
+       " exec strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$("
+       "grep -n 'big.txt>' t | sed -n 2p | cut -d: -f1) \"$0\" \"$@\""},
 #endif
   };
   for (const Row& row : rows) {

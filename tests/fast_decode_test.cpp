@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -145,6 +146,46 @@ TEST(FastDecode, ReadFailuresKeepWhatWasRead) {
       }
     }
   }
+}
+
+// Several threads past 4 GiB, where a 32-bit size_t wraps: a list of white
+// space with a code every 256 MiB, made from the offset rather than stored. A
+// block read from a wrapped offset brings codes from the start again, and a
+// list that never ends runs into the limit on what is read.
+TEST(FastDecode, ThreadsReadPast4GiB) {
+  constexpr std::uint64_t kStep = std::uint64_t{1} << 28;
+  constexpr std::uint64_t kSize = 17 * kStep + 9;
+  struct Spaces final : ByteSource {
+    std::atomic<std::uint64_t> served = 0;
+    std::uint64_t at = 0;
+    bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason) override {
+      const bool read = readAt(at, buffer, size, got, reason);
+      at += got;
+      return read;
+    }
+    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string& reason) override {
+      got = static_cast<std::size_t>(std::min<std::uint64_t>(size, kSize - offset));
+      if ((served += got) > kSize + kSize / 256) {
+        got = 0;
+        reason = "read more than once";
+        return false;
+      }
+      std::fill_n(buffer, got, ' ');
+      for (std::uint64_t mark = 0; mark <= kSize / kStep; ++mark) {
+        const std::string code = mark == 0 ? "=+" : std::to_string(mark + 26);
+        for (std::size_t i = 0; i < code.size(); ++i) {
+          if (mark * kStep + i - offset < got)
+            buffer[mark * kStep + i - offset] = code[i];
+        }
+      }
+      return true;
+    }
+  } source;
+  std::string list = "=+";
+  for (int code = 27; code <= 43; ++code) list += ' ' + std::to_string(code);
+  EXPECT_EQ(testing::decodeFrom(source, kBlockSize, 2), testing::plainReading(list));
 }
 
 // The hand-over between the scanner and the code-by-code rules happens at

@@ -1,4 +1,7 @@
 // The SSE2 kernel, for every x86-64 processor.
+#include "decode/code_scanner.h"
+
+#if QUARVEND_X86_KERNELS
 #include <emmintrin.h>
 
 #include "decode/scan_loop.h"
@@ -90,3 +93,4 @@ ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size, unsigned ch
 }
 
 }  // namespace quarvend
+#endif

@@ -150,7 +150,7 @@ class Workers {
   void decode(std::size_t number, Slot& slot) {
     std::size_t got = 0;
     const bool read =
-        source_.readAt(base_ + number * blockSize_, slot.input,
+        source_.readAt(base_ + std::uint64_t{number} * blockSize_, slot.input,
                        blockSize_ + searchWindow(blockSize_), got, slot.reason);
     slot.span = blockSpan(slot.input, got, number, blockSize_);
     // A failure past the block's end is met again by the next block's read.

@@ -15,6 +15,9 @@ namespace quarvend::platform {
 
 using os::setReason;
 
+// Files of 2 GiB or more, and offsets past that, on 32-bit systems too.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64 (CMakeLists.txt)");
+
 bool prepareStandardStreams() {
   // A reader that leaves early or a file-size limit then fails a write like
   // any other (EPIPE, EFBIG) instead of killing the run.

@@ -124,32 +124,11 @@ inline Decoded decodeInPieces(std::string_view raw,
   return {reader.end(), std::string(out.begin(), out.end())};
 }
 
-// Decodes `raw` the way the tool does, from a large regular file that hands
-// out at most `blockSize` bytes a read, split into blocks of that size for
-// `threads` threads, into a writer with a small buffer. Every read from
-// `failAt` on fails, and a read that reaches it stops short, as on a failing
-// disk.
-inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
-                               unsigned threads, ScanFunction scan = bestScan(),
-                               std::size_t failAt = std::string_view::npos) {
-  struct Source final : ByteSource {
-    std::string_view all;  // what can be read
-    bool fails = false;    // whether a failure follows it
-    std::size_t at = 0;
-    bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason) override {
-      const bool whole = readAt(at, buffer, size, got, reason);
-      at += got;
-      return whole || got > 0;
-    }
-    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                std::size_t& got, std::string&) override {
-      const std::string_view rest = all.substr(std::min<std::size_t>(offset, all.size()));
-      got = std::min(size, rest.size());
-      std::copy_n(rest.data(), got, buffer);
-      return !fails || got == size;
-    }
-  } source;
+// Decodes `source` the way the tool does, as a large regular file split into
+// blocks of `blockSize` for `threads` threads, into a writer with a small
+// buffer.
+inline Decoded decodeFrom(ByteSource& source, std::size_t blockSize, unsigned threads,
+                          ScanFunction scan = bestScan()) {
   struct Sink final : ByteSink {
     std::string bytes;
     bool write(const unsigned char* data, std::size_t size, std::string&) override {
@@ -165,8 +144,6 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
       EncodedReader::maxOutput(blockSize + searchWindow(blockSize)));
   DosTextWriter output(text.data(), text.size());
   const std::size_t number = output.addSink(sink);
-  source.all = raw.substr(0, failAt);
-  source.fails = failAt < raw.size();
   std::string reason;
   std::size_t first = 0;
   if (!source.read(buffers->first, blockSize, first, reason)) return {.readFailed = true};
@@ -175,6 +152,36 @@ inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
                                    {blockSize, {true, UINT64_MAX, threads}}, reason);
   output.close(number);
   return {reader.end(), sink.bytes, end == InputEnd::kReadFailed};
+}
+
+// decodeFrom on `raw`, which hands out at most `blockSize` bytes a read. Every
+// read from `failAt` on fails, and a read that reaches it stops short, as on
+// a failing disk.
+inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
+                               unsigned threads, ScanFunction scan = bestScan(),
+                               std::size_t failAt = std::string_view::npos) {
+  struct Source final : ByteSource {
+    std::string_view all;  // what can be read
+    bool fails = false;    // whether a failure follows it
+    std::size_t at = 0;
+    bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+              std::string& reason) override {
+      const bool whole = readAt(at, buffer, size, got, reason);
+      at += got;
+      return whole || got > 0;
+    }
+    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+                std::size_t& got, std::string&) override {
+      const std::string_view rest = all.substr(
+          static_cast<std::size_t>(std::min<std::uint64_t>(offset, all.size())));
+      got = std::min(size, rest.size());
+      std::copy_n(rest.data(), got, buffer);
+      return !fails || got == size;
+    }
+  } source;
+  source.all = raw.substr(0, failAt);
+  source.fails = failAt < raw.size();
+  return decodeFrom(source, blockSize, threads, scan);
 }
 
 }  // namespace quarvend::testing
