@@ -29,12 +29,8 @@ const std::string kSameFile =
 const std::string kOutOfRange =
     "\r\nThe input file holds a code outside 0 to 255; decoding stopped there.\r\n";
 
-// The system's reason for refusing a folder as either file.
-#ifdef _WIN32
-const std::string kFolderReason = "Permission denied";
-#else
+// The system's reason for refusing a folder as either file, on every system.
 const std::string kFolderReason = "Is a directory";
-#endif
 
 // `path` as UTF-8, which is how runTool passes names on and how the closing
 // message shows them when standard output is not a console.

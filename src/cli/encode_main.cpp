@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +36,8 @@ constexpr std::string_view kHelp =
     "With no <ostfile>, or when it is -, the file goes to standard output.\n"
     "\n"
     "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n";
+    "  --version  show the version and exit\n"
+    "  --         end the options: a name after it may start with -\n";
 constexpr std::string_view kVersion = "quarvend-encode " QUARVEND_VERSION "\n";
 
 constexpr int kSuccess = 0;
@@ -50,15 +53,20 @@ unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
 std::string message;
 
+// Writes `text` to standard error, where a failure has nowhere to be told.
+void toStandardError(std::string_view text) {
+  std::string ignored;
+  platform::writeAll(platform::kStandardError,
+                     reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                     ignored);
+}
+
 // Writes `pieces` to standard error as one message, after the program's name.
 void tell(std::initializer_list<std::string_view> pieces) {
   message.assign(kProgram);
   for (std::string_view piece : pieces) message.append(piece);
   message += '\n';
-  std::string ignored;
-  platform::writeAll(platform::kStandardError,
-                     reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size(), ignored);
+  toStandardError(message);
 }
 
 // Writes `text` to standard output and closes it; false, with a message, when
@@ -106,10 +114,11 @@ Arguments parse(const std::vector<platform::NativeName>& words) {
     } else if (options && is(word, "--version")) {
       arguments.action = Arguments::Action::kVersion;
       return arguments;
-    } else if ((options && word.size() > 1 && word[0] == '-') || names.size() == 2) {
+    } else if (const bool option = options && word.size() > 1 && word[0] == '-';
+               option || names.size() == 2) {
       arguments.action = Arguments::Action::kUsageError;
       arguments.wrong = word;
-      arguments.tooManyNames = names.size() == 2 && !(options && word[0] == '-');
+      arguments.tooManyNames = !option;
       return arguments;
     } else {
       names.push_back(&word);
@@ -156,8 +165,27 @@ std::string_view decimal(std::uint64_t value, char (&buffer)[20]) {
   return {buffer, static_cast<std::size_t>(end - buffer)};
 }
 
+// Ends the run for want of memory at its start, when nothing has been touched
+// yet: a new_handler, since with that little memory the exception that would
+// carry the failure cannot be had either. It allocates nothing unless its
+// message cannot be written.
+[[noreturn]] void cannotStart() {
+  // Should a failing write still want memory for its reason, the run ends by
+  // the exception instead of coming back here.
+  std::set_new_handler(nullptr);
+  for (std::string_view piece :
+       {kProgram, std::string_view("cannot start: "),
+        std::string_view(std::strerror(ENOMEM)), std::string_view("\n")}) {
+    toStandardError(piece);
+  }
+  std::_Exit(kFailed);
+}
+
 int run(int argc, char** argv) {
-  const bool standardOutputOpen = platform::prepareStandardStreams();
+  std::set_new_handler(cannotStart);
+  // A reader that leaves early ends the run as it ends any filter.
+  const platform::StandardStreams streams =
+      platform::prepareStandardStreams(platform::BrokenPipe::kAsInherited);
   const Arguments arguments = parse(platform::commandLine(argc, argv));
   const std::string textName =
       arguments.text ? platform::displayName(*arguments.text) : "standard input";
@@ -173,31 +201,33 @@ int run(int argc, char** argv) {
     case Arguments::Action::kEncode:
       break;
     case Arguments::Action::kHelp:
-      return show(std::string(kUsage) + std::string(kHelp), standardOutputOpen, reason)
+      return show(std::string(kUsage) + std::string(kHelp), streams.outputOpen, reason)
                  ? kSuccess
                  : kFailed;
     case Arguments::Action::kVersion:
-      return show(kVersion, standardOutputOpen, reason) ? kSuccess : kFailed;
+      return show(kVersion, streams.outputOpen, reason) ? kSuccess : kFailed;
     case Arguments::Action::kUsageError: {
       const std::string wrong = platform::displayName(arguments.wrong);
       tell({arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
-      std::string ignored;
-      platform::writeAll(platform::kStandardError,
-                         reinterpret_cast<const unsigned char*>(kUsage.data()),
-                         kUsage.size(), ignored);
+      toStandardError(kUsage);
       return kUsageError;
     }
   }
 
-  // 1. The text. Standard output must not be the text's own file, which the
-  //    ostrevic file would overwrite as it is read.
+  // 1. The text. A standard input closed at start holds no text, not an empty
+  //    one. Standard output must not be the text's own file, which the ostrevic
+  //    file would overwrite as it is read.
   int textFd = platform::kStandardInput;
+  if (!arguments.text && !streams.inputOpen) {
+    tell({"cannot read ", textName, ": ", std::strerror(EBADF)});
+    return kFailed;
+  }
   if (arguments.text && !platform::openForReading(*arguments.text, textFd, reason)) {
     tell({"cannot open ", textName, ": ", reason});
     return kFailed;
   }
   if (!arguments.file) {
-    if (!standardOutputOpen) {
+    if (!streams.outputOpen) {
       tell({"cannot write standard output: ", std::strerror(EBADF)});
       return kFailed;
     }
@@ -239,6 +269,9 @@ int run(int argc, char** argv) {
         return kFailed;
     }
   }
+  // Every piece of memory the run needs is had by now; the writes to come may
+  // touch the output file.
+  std::set_new_handler(nullptr);
   quarvend::DosTextWriter output(fileBuffer, sizeof fileBuffer);
   quarvend::FileSink fileSink(fileFd);
   const std::size_t file = output.addSink(fileSink);
@@ -285,16 +318,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-// Nothing the run allocates after its start can fail; an exception here means
-// that the start itself could not get its memory, before any file was touched.
-int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (...) {
-    try {
-      tell({"cannot start: ", std::strerror(ENOMEM)});
-    } catch (...) {
-    }
-    return kFailed;
-  }
-}
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -4,7 +4,9 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
+#include <cstdlib>
 #include <initializer_list>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,8 +67,27 @@ int endWith(DosTextWriter& output, std::size_t console,
   return output.close(console) ? status : kOutputLost;
 }
 
+// Ends the run for want of memory at its start, when no file has been touched
+// yet: a new_handler, since with that little memory the exception that would
+// carry the failure cannot be had either. It allocates nothing unless its
+// message cannot be written.
+[[noreturn]] void cannotStart() {
+  // Should a failing write still want memory for its reason, the run ends by
+  // the exception instead of coming back here.
+  std::set_new_handler(nullptr);
+  DosTextWriter output(textBuffer, kTextSize, DosTextWriter::Reasons::kUnreserved);
+  FileSink consoleSink(platform::kStandardOutput);
+  endWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
+  std::_Exit(kRefused);
+}
+
 int run(int argc, char** argv) {
-  const bool consoleOpenAtStart = platform::prepareStandardStreams();
+  std::set_new_handler(cannotStart);
+  // A reader that leaves early fails a write rather than ending the run: the
+  // output file still gets the whole text, and without one the status tells
+  // the loss of the only copy.
+  const platform::StandardStreams streams =
+      platform::prepareStandardStreams(platform::BrokenPipe::kFailsTheWrite);
   const std::vector<platform::NativeName> names = platform::commandLine(argc, argv);
   // Every piece of memory the run needs is taken here, before any file is
   // touched, so that a lack of it can harm nothing.
@@ -77,7 +98,7 @@ int run(int argc, char** argv) {
   DosTextWriter output(textBuffer, kTextSize);
   FileSink consoleSink(platform::kStandardOutput);
   const std::size_t console = output.addSink(consoleSink);
-  if (!consoleOpenAtStart) output.markFailed(console);
+  if (!streams.outputOpen) output.markFailed(console);
 
   // 1. No file named: banner and usage.
   if (names.empty())
@@ -144,6 +165,10 @@ int run(int argc, char** argv) {
     file = output.addSink(fileSink.emplace(outputFd));
   }
 
+  // Every piece of memory the run needs is had by now; a thread that cannot be
+  // started is done without.
+  std::set_new_handler(nullptr);
+
   // 5 and 6. Find the start marker and decode the number list, a block at a
   //    time, until the list ends, a read fails, or no output takes the text
   //    any more, on the threads that decodeInput chooses from what the
@@ -192,18 +217,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-// Nothing the run allocates after its start can fail; an exception here means
-// that the start itself could not get its memory, before any file was touched.
-int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (...) {
-    try {
-      DosTextWriter output(textBuffer, kTextSize);
-      FileSink consoleSink(platform::kStandardOutput);
-      endWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
-    } catch (...) {
-    }
-    return kRefused;
-  }
-}
+int main(int argc, char** argv) { return run(argc, argv); }
