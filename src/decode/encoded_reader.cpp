@@ -9,11 +9,6 @@
 namespace quarvend {
 namespace {
 
-// A partial code's magnitude stops growing here: every magnitude from this
-// one on is out of the table's range, whatever digits follow, so a run of
-// digits of any length is read without overflow and never wraps into range.
-constexpr std::uint16_t kTooLarge = SymbolTable::kSize;
-
 // After a scan that decoded fewer codes than this, the scanner is not worth
 // its setup here, and a stretch of codes is read the plain way before it is
 // tried again. The stretch starts short, so that a lone sign or long code
@@ -117,7 +112,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
           negative_ = false;
-          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+          magnitude_ = static_cast<std::uint32_t>(byte - '0');
         } else if (byte == '+' || byte == '-') {
           stage_ = Stage::kSign;
           negative_ = byte == '-';
@@ -129,7 +124,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
       case Stage::kSign:
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
-          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+          magnitude_ = static_cast<std::uint32_t>(byte - '0');
         } else if (byte != kCarriageReturn) {
           endWith(End::kEndOfList);
           return at;
@@ -137,8 +132,8 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         break;
       case Stage::kCode:
         if (isDigit(byte)) {
-          magnitude_ = std::min<std::uint16_t>(
-              static_cast<std::uint16_t>(magnitude_ * 10 + (byte - '0')), kTooLarge);
+          magnitude_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+              std::uint64_t{magnitude_} * 10 + (byte - '0'), kMagnitudeCap));
           break;
         }
         if (byte == kCarriageReturn) break;
@@ -156,7 +151,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
 }
 
 bool EncodedReader::emitCode(unsigned char*& out) {
-  if (magnitude_ >= kTooLarge || (negative_ && magnitude_ != 0)) {
+  if (magnitude_ >= SymbolTable::kSize || (negative_ && magnitude_ != 0)) {
     endWith(End::kCodeOutOfRange);
     return false;
   }
