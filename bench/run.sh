@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark for quarvend: decoding speed and start-up against `cat` (and
 # `base64 -d`), and peak memory on a large and a small input; and for
-# quarvend-encode: encoding speed against `base64`, and peak memory. See
-# bench/README.md.
+# quarvend-encode: encoding speed against `cat` and `base64`, and peak
+# memory. See bench/README.md.
 #
 # usage: bench/run.sh [--mb N] [--rounds N] [--bin PATH] [--work DIR] [--fresh]
 #

@@ -19,7 +19,8 @@
 #include "encode/text_encoder.h"
 #include "io/byte_source.h"
 #include "io/dos_text_writer.h"
-#include "io/output_file.h"
+#include "io/run_files.h"
+#include "pipeline/read_ahead.h"
 #include "platform/platform.h"
 
 namespace {
@@ -51,6 +52,8 @@ constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 // Static, so that the run's buffers exist before it touches any file.
 unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
+quarvend::ReadAheadBuffers readAheadBuffers;
+static_assert(quarvend::ReadAheadBuffers::kBlockSize <= kBlockSize);
 std::string message;
 
 // Writes `text` to standard error, where a failure has nowhere to be told.
@@ -62,18 +65,34 @@ void toStandardError(std::string_view text) {
 }
 
 // Writes `pieces` to standard error as one message, after the program's name.
-void tell(std::initializer_list<std::string_view> pieces) {
+void complain(std::initializer_list<std::string_view> pieces) {
   message.assign(kProgram);
   for (std::string_view piece : pieces) message.append(piece);
   message += '\n';
   toStandardError(message);
 }
 
+// Ends the run for want of memory at its start, when nothing has been touched
+// yet: a new_handler, since with that little memory the exception that would
+// carry the failure cannot be had either. It allocates nothing unless its
+// message cannot be written.
+[[noreturn]] void cannotStart() {
+  // Should a failing write still want memory for its reason, the run ends by
+  // the exception instead of coming back here.
+  std::set_new_handler(nullptr);
+  for (std::string_view piece :
+       {kProgram, std::string_view("cannot start: "),
+        std::string_view(std::strerror(ENOMEM)), std::string_view("\n")}) {
+    toStandardError(piece);
+  }
+  std::_Exit(kFailed);
+}
+
 // Writes `text` to standard output and closes it; false, with a message, when
 // it does not all arrive.
-bool show(std::string_view text, bool standardOutputOpen, std::string& reason) {
+bool printAndClose(std::string_view text, bool standardOutputOpen, std::string& reason) {
   if (!standardOutputOpen) {
-    tell({"cannot write standard output: ", std::strerror(EBADF)});
+    complain({"cannot write standard output: ", std::strerror(EBADF)});
     return false;
   }
   if (platform::writeAll(platform::kStandardOutput,
@@ -82,11 +101,12 @@ bool show(std::string_view text, bool standardOutputOpen, std::string& reason) {
       platform::closeFile(platform::kStandardOutput, reason)) {
     return true;
   }
-  tell({"cannot write standard output: ", reason});
+  complain({"cannot write standard output: ", reason});
   return false;
 }
 
-bool is(const platform::NativeName& word, std::string_view ascii) {
+// Whether `word` is the ASCII text `ascii`.
+bool isWord(const platform::NativeName& word, std::string_view ascii) {
   return std::equal(word.begin(), word.end(), ascii.begin(), ascii.end(),
                     [](auto a, char b) { return a == static_cast<unsigned char>(b); });
 }
@@ -106,12 +126,12 @@ Arguments parse(const std::vector<platform::NativeName>& words) {
   std::vector<const platform::NativeName*> names;
   bool options = true;
   for (const platform::NativeName& word : words) {
-    if (options && is(word, "--")) {
+    if (options && isWord(word, "--")) {
       options = false;
-    } else if (options && is(word, "--help")) {
+    } else if (options && isWord(word, "--help")) {
       arguments.action = Arguments::Action::kHelp;
       return arguments;
-    } else if (options && is(word, "--version")) {
+    } else if (options && isWord(word, "--version")) {
       arguments.action = Arguments::Action::kVersion;
       return arguments;
     } else if (const bool option = options && word.size() > 1 && word[0] == '-';
@@ -124,8 +144,8 @@ Arguments parse(const std::vector<platform::NativeName>& words) {
       names.push_back(&word);
     }
   }
-  if (names.size() > 0 && !is(*names[0], "-")) arguments.text = *names[0];
-  if (names.size() > 1 && !is(*names[1], "-")) arguments.file = *names[1];
+  if (names.size() > 0 && !isWord(*names[0], "-")) arguments.text = *names[0];
+  if (names.size() > 1 && !isWord(*names[1], "-")) arguments.file = *names[1];
   return arguments;
 }
 
@@ -165,20 +185,88 @@ std::string_view decimal(std::uint64_t value, char (&buffer)[20]) {
   return {buffer, static_cast<std::size_t>(end - buffer)};
 }
 
-// Ends the run for want of memory at its start, when nothing has been touched
-// yet: a new_handler, since with that little memory the exception that would
-// carry the failure cannot be had either. It allocates nothing unless its
-// message cannot be written.
-[[noreturn]] void cannotStart() {
-  // Should a failing write still want memory for its reason, the run ends by
-  // the exception instead of coming back here.
-  std::set_new_handler(nullptr);
-  for (std::string_view piece :
-       {kProgram, std::string_view("cannot start: "),
-        std::string_view(std::strerror(ENOMEM)), std::string_view("\n")}) {
-    toStandardError(piece);
+// Answers --help, --version or a command line it cannot take.
+int answer(const Arguments& arguments, bool standardOutputOpen, std::string& reason) {
+  switch (arguments.action) {
+    case Arguments::Action::kHelp:
+      return printAndClose(std::string(kUsage) + std::string(kHelp), standardOutputOpen,
+                           reason)
+                 ? kSuccess
+                 : kFailed;
+    case Arguments::Action::kVersion:
+      return printAndClose(kVersion, standardOutputOpen, reason) ? kSuccess : kFailed;
+    default: {  // kUsageError; kEncode does not come here
+      const std::string wrong = platform::displayName(arguments.wrong);
+      complain(
+          {arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
+      toStandardError(kUsage);
+      return kUsageError;
+    }
   }
-  std::_Exit(kFailed);
+}
+
+// Tells why the run's files could not all be opened.
+int refuse(quarvend::RunFilesOpening opening, std::string_view textName,
+           std::string_view fileName, const std::string& reason) {
+  using Opening = quarvend::RunFilesOpening;
+  switch (opening) {
+    case Opening::kInputCannotOpen:
+      complain({"cannot open ", textName, ": ", reason});
+      break;
+    case Opening::kStandardOutputClosed:
+      complain({"cannot write standard output: ", std::strerror(EBADF)});
+      break;
+    case Opening::kInputUntellable:
+      complain({"cannot tell ", textName, " from standard output: ", reason});
+      break;
+    case Opening::kInputIsStandardOutput:
+    case Opening::kOutputIsStandardOutput:
+      complain({opening == Opening::kInputIsStandardOutput ? textName : fileName,
+                " is also standard output"});
+      break;
+    case Opening::kInputCannotRead:
+      complain({"cannot read ", textName, ": ", reason});
+      break;
+    case Opening::kOutputCannotCreate:
+      complain({"cannot create ", fileName, ": ", reason});
+      break;
+    case Opening::kOutputIsInput:
+      complain({textName, " and ", fileName, " are the same file"});
+      break;
+    case Opening::kOpened:
+      break;
+  }
+  return kFailed;
+}
+
+// Encodes the text a block at a time, after its first block[0..got), until
+// the text ends, a byte has no code, a read fails or the file takes nothing
+// more; false when a read failed. The encoding is in on-disk form already, so
+// it goes into the writer's buffer as it is. After a failed read the file
+// stops where the text stopped, an exact prefix of the encoding.
+bool encode(int textFd, std::size_t got, TextEncoder& encoder,
+            quarvend::DosTextWriter& output, std::string& reason) {
+  quarvend::FileSource text(textFd);
+  // The blocks after the first are read ahead, as the one before is encoded.
+  quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd));
+  const unsigned char* block = textBlock;
+  for (;;) {
+    output.commit(encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got))));
+    if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
+    if (!ahead.next(block, got, reason)) return false;
+  }
+  output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
+  return true;
+}
+
+// Tells where the text holds a byte without a code.
+void complainOfUncoded(const TextEncoder& encoder, std::string_view textName) {
+  const quarvend::TextPosition at = encoder.uncodedAt();
+  const ByteWords words = wordsFor(encoder.uncodedByte());
+  char line[20], column[20], value[20];
+  complain({textName, ", line ", decimal(at.line, line), ", column ",
+            decimal(at.column, column), ": byte ", decimal(encoder.uncodedByte(), value),
+            words.name, " has no code", words.hint});
 }
 
 int run(int argc, char** argv) {
@@ -193,122 +281,51 @@ int run(int argc, char** argv) {
       arguments.file ? platform::displayName(*arguments.file) : "standard output";
   // Room for any message, so that telling a failure allocates nothing.
   message.reserve(kProgram.size() + textName.size() + fileName.size() +
-                  quarvend::kReasonCapacity + 256);
+                  platform::kReasonCapacity + 256);
   std::string reason;
-  reason.reserve(quarvend::kReasonCapacity);
+  reason.reserve(platform::kReasonCapacity);
+  if (arguments.action != Arguments::Action::kEncode)
+    return answer(arguments, streams.outputOpen, reason);
 
-  switch (arguments.action) {
-    case Arguments::Action::kEncode:
-      break;
-    case Arguments::Action::kHelp:
-      return show(std::string(kUsage) + std::string(kHelp), streams.outputOpen, reason)
-                 ? kSuccess
-                 : kFailed;
-    case Arguments::Action::kVersion:
-      return show(kVersion, streams.outputOpen, reason) ? kSuccess : kFailed;
-    case Arguments::Action::kUsageError: {
-      const std::string wrong = platform::displayName(arguments.wrong);
-      tell({arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
-      toStandardError(kUsage);
-      return kUsageError;
-    }
-  }
-
-  // 1. The text. A standard input closed at start holds no text, not an empty
-  //    one. Standard output must not be the text's own file, which the ostrevic
-  //    file would overwrite as it is read.
-  int textFd = platform::kStandardInput;
+  // 1 to 3. The text, then its first block, then the ostrevic file, emptied
+  //    only once it is known not to be the text. Standard output must not be
+  //    the text's own file, which the ostrevic file would overwrite as it is
+  //    read. A standard input closed at start holds no text, not an empty one.
   if (!arguments.text && !streams.inputOpen) {
-    tell({"cannot read ", textName, ": ", std::strerror(EBADF)});
+    complain({"cannot read standard input: ", std::strerror(EBADF)});
     return kFailed;
   }
-  if (arguments.text && !platform::openForReading(*arguments.text, textFd, reason)) {
-    tell({"cannot open ", textName, ": ", reason});
-    return kFailed;
-  }
-  if (!arguments.file) {
-    if (!streams.outputOpen) {
-      tell({"cannot write standard output: ", std::strerror(EBADF)});
-      return kFailed;
-    }
-    bool same = false;
-    if (!platform::sameFile(textFd, platform::kStandardOutput, same, reason)) {
-      tell({"cannot tell ", textName, " from standard output: ", reason});
-      return kFailed;
-    }
-    if (same) {
-      tell({textName, " is also standard output"});
-      return kFailed;
-    }
-  }
-
-  // 2. The first block, read before the output file is touched, so that a
-  //    text that cannot be read costs no file its content.
-  quarvend::FileSource text(textFd);
-  std::size_t got = 0;
-  if (!text.read(textBlock, kBlockSize, got, reason)) {
-    tell({"cannot read ", textName, ": ", reason});
-    return kFailed;
-  }
-
-  // 3. The output file, emptied only once it is known not to be the text.
-  int fileFd = platform::kStandardOutput;
-  if (arguments.file) {
-    switch (quarvend::openOutputFile(*arguments.file, textFd, platform::kStandardOutput,
-                                     fileFd, reason)) {
-      case quarvend::OutputFileOpening::kOpened:
-        break;
-      case quarvend::OutputFileOpening::kCannotCreate:
-        tell({"cannot create ", fileName, ": ", reason});
-        return kFailed;
-      case quarvend::OutputFileOpening::kSameAsInput:
-        tell({textName, " and ", fileName, " are the same file"});
-        return kFailed;
-      case quarvend::OutputFileOpening::kSameAsStandardOutput:
-        tell({fileName, " is also standard output"});
-        return kFailed;
-    }
-  }
-  // Every piece of memory the run needs is had by now; the writes to come may
-  // touch the output file.
+  using quarvend::StandardOutputUse;
+  const StandardOutputUse use = arguments.file ? StandardOutputUse::kUnused
+                                : streams.outputOpen
+                                    ? StandardOutputUse::kWritten
+                                    : StandardOutputUse::kWrittenButClosed;
+  quarvend::RunFiles files;
+  const quarvend::RunFilesOpening opening =
+      quarvend::openRunFiles(arguments.text ? &*arguments.text : nullptr,
+                             arguments.file ? &*arguments.file : nullptr, use, textBlock,
+                             kBlockSize, files, reason);
+  if (opening != quarvend::RunFilesOpening::kOpened)
+    return refuse(opening, textName, fileName, reason);
+  // Every piece of memory the run needs is had by now; a thread that cannot be
+  // started to read ahead is done without.
   std::set_new_handler(nullptr);
-  quarvend::DosTextWriter output(fileBuffer, sizeof fileBuffer);
-  quarvend::FileSink fileSink(fileFd);
-  const std::size_t file = output.addSink(fileSink);
 
-  // 4. Encode a block at a time, until the text ends, a byte has no code, a
-  //    read fails or the file takes nothing more. The encoding is in on-disk
-  //    form already, so it goes into the writer's buffer as it is.
+  // 4. Encode.
+  quarvend::DosTextWriter output(fileBuffer, sizeof fileBuffer);
+  quarvend::FileSink fileSink(files.output);
+  const std::size_t file = output.addSink(fileSink);
   TextEncoder encoder;
-  bool readFailed = false;
-  for (;;) {
-    output.commit(
-        encoder.feed(textBlock, got, output.reserve(TextEncoder::maxOutput(got))));
-    if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
-    if (!text.read(textBlock, kBlockSize, got, reason)) {
-      readFailed = true;
-      break;
-    }
-  }
-  // After a failed read the file stops where the text stopped, an exact
-  // prefix of the encoding.
-  if (!readFailed)
-    output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
-  if (readFailed) tell({"cannot read ", textName, ": ", reason});
+  const bool readFailed = !encode(files.input, files.firstSize, encoder, output, reason);
+  if (readFailed) complain({"cannot read ", textName, ": ", reason});
 
   // 5. Close both files, and tell what went wrong.
   const bool fileComplete = output.close(file);
-  const bool textClosed = !arguments.text || platform::closeFile(textFd, reason);
-  if (encoder.stage() == TextEncoder::Stage::kNoCode) {
-    const quarvend::TextPosition at = encoder.uncodedAt();
-    const ByteWords words = wordsFor(encoder.uncodedByte());
-    char line[20], column[20], value[20];
-    tell({textName, ", line ", decimal(at.line, line), ", column ",
-          decimal(at.column, column), ": byte ", decimal(encoder.uncodedByte(), value),
-          words.name, " has no code", words.hint});
-  }
-  if (!fileComplete) tell({"cannot write ", fileName, ": ", output.reason(file)});
-  if (!textClosed) tell({"cannot close ", textName, ": ", reason});
+  const bool textClosed = !arguments.text || platform::closeFile(files.input, reason);
+  if (encoder.stage() == TextEncoder::Stage::kNoCode)
+    complainOfUncoded(encoder, textName);
+  if (!fileComplete) complain({"cannot write ", fileName, ": ", output.reason(file)});
+  if (!textClosed) complain({"cannot close ", textName, ": ", reason});
 
   // 6. Exit.
   const bool allWell = fileComplete && textClosed && !readFailed &&

@@ -4,6 +4,9 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <initializer_list>
 #include <new>
@@ -12,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/decode_input.h"
 #include "decode/encoded_reader.h"
 #include "io/dos_text_writer.h"
-#include "io/output_file.h"
+#include "io/run_files.h"
+#include "pipeline/decode_input.h"
 #include "platform/platform.h"
 
 namespace {
@@ -30,10 +33,12 @@ constexpr std::string_view kBannerSecond = " - an 'ostrevic trellimator'\n";
 constexpr std::string_view kUsage = "\nUsage: quarvend <inputfile> [<outputfile>]\n";
 constexpr std::string_view kNotOstrevic =
     "\nThe input file is not a valid ostrevic file.\n";
-constexpr std::string_view kSameFile =
-    "\nThe input file and the output file are the same file.\n";
-constexpr std::string_view kCodeOutOfRange =
-    "\nThe input file holds a code outside 0 to 255; decoding stopped there.\n";
+constexpr std::string_view kNoOptions =
+    "\nquarvend takes no options; its manual (man quarvend, or quarvend.html in the "
+    "Windows zip) describes it.\n";
+constexpr std::string_view kNoWildcards =
+    "\nThe console does not expand wildcards; the for loop in README.txt names each "
+    "file in turn.\n";
 constexpr std::string_view kNoMemory =
     "\nquarvend cannot start: Cannot allocate memory.\n";
 
@@ -53,17 +58,17 @@ constexpr std::size_t kTextSize =
 quarvend::DecodeBuffers decodeBuffers;
 unsigned char textBuffer[kTextSize];
 
-// Writes a message made of `pieces`, which allocates nothing.
-void tell(DosTextWriter& output, std::initializer_list<std::string_view> pieces) {
+// Writes a message made of `pieces` into the output, which allocates nothing.
+void write(DosTextWriter& output, std::initializer_list<std::string_view> pieces) {
   for (std::string_view piece : pieces) output.write(piece);
 }
 
 // Ends the run early with a message. Like every way out, it writes out what
 // is pending on standard output first. The message is then the run's only
 // output, so its loss is a loss of output.
-int endWith(DosTextWriter& output, std::size_t console,
-            std::initializer_list<std::string_view> message, int status) {
-  tell(output, message);
+int closeWith(DosTextWriter& output, std::size_t console,
+              std::initializer_list<std::string_view> message, int status) {
+  write(output, message);
   return output.close(console) ? status : kOutputLost;
 }
 
@@ -77,8 +82,134 @@ int endWith(DosTextWriter& output, std::size_t console,
   std::set_new_handler(nullptr);
   DosTextWriter output(textBuffer, kTextSize, DosTextWriter::Reasons::kUnreserved);
   FileSink consoleSink(platform::kStandardOutput);
-  endWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
+  closeWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
   std::_Exit(kRefused);
+}
+
+// What may help the user on from an input name that cannot be opened: that
+// there are no options, for a name that looks like one (a dash first, or a
+// slash and one character, as in /?), or else that nothing expands a wildcard.
+std::string_view hintFor(const platform::NativeName& name) {
+  if ((!name.empty() && name[0] == '-') || (name.size() == 2 && name[0] == '/'))
+    return kNoOptions;
+  const bool wildcard =
+      std::any_of(name.begin(), name.end(), [](auto c) { return c == '*' || c == '?'; });
+  return platform::kWildcardsReachTheProgram && wildcard ? kNoWildcards : "";
+}
+
+// A code outside the table as the message shows it: its value, and whether
+// that is only where its magnitude stopped counting. `buffer` holds the digits.
+struct CodeWords {
+  std::string_view value;
+  std::string_view beyond;
+};
+
+CodeWords wordsFor(std::int64_t code, char (&buffer)[24]) {
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
+  const std::string_view value(buffer, static_cast<std::size_t>(end - buffer));
+  if (code == EncodedReader::kMagnitudeCap) return {value, " or more"};
+  if (code == -std::int64_t{EncodedReader::kMagnitudeCap}) return {value, " or less"};
+  return {value, ""};
+}
+
+// The names the run was given, shown as the user would write them.
+struct Names {
+  std::string input;
+  std::string output;  // empty without an output file
+};
+
+// Ends a run whose files could not all be opened with its message. A name it
+// cannot open may be a guess at an option, so the usage line follows, and a
+// hint where one helps. Standard
+// output that is the input refuses the run without a word, since every word
+// would land in the input. Refusing the output file is told on standard
+// output, so it lands after the file's content, which is otherwise unchanged.
+int refuse(quarvend::RunFilesOpening opening, const Names& names,
+           const platform::NativeName& inputWord, const std::string& reason,
+           DosTextWriter& output, std::size_t console) {
+  using Opening = quarvend::RunFilesOpening;
+  const std::string_view in = names.input, out = names.output;
+  switch (opening) {
+    case Opening::kInputIsStandardOutput:
+      return kRefused;
+    case Opening::kInputCannotOpen:
+      return closeWith(output, console,
+                       {"\nThe input file ", in, " cannot be opened: ", reason, ".\n",
+                        kUsage, hintFor(inputWord)},
+                       kRefused);
+    case Opening::kInputUntellable:
+      return closeWith(output, console,
+                       {"\nThe input file ", in,
+                        " cannot be told apart from standard output: ", reason, ".\n"},
+                       kRefused);
+    case Opening::kOutputCannotCreate:
+      return closeWith(output, console,
+                       {"\nThe output file ", out, " cannot be created: ", reason, ".\n"},
+                       kRefused);
+    case Opening::kOutputIsInput:
+      return closeWith(output, console,
+                       {"\nThe input file ", in, " and the output file ", out,
+                        " are the same file.\n"},
+                       kRefused);
+    case Opening::kOutputIsStandardOutput:
+      return closeWith(output, console,
+                       {"\nThe output file ", out,
+                        " is standard output as well; nothing was decoded.\n"},
+                       kRefused);
+    default:  // kInputCannotRead; kOpened and kStandardOutputClosed do not come here
+      return closeWith(output, console,
+                       {"\nThe input file ", in, " cannot be read: ", reason, ".\n"},
+                       kRefused);
+  }
+}
+
+// Finds the start marker and decodes the number list, a block at a time,
+// until the list ends, a read fails, or no output takes the text any more, on
+// the threads that decodeInput chooses from what the platform says of the
+// input and the machine.
+quarvend::InputEnd decode(const quarvend::RunFiles& files, EncodedReader& reader,
+                          DosTextWriter& output, std::string& reason) {
+  quarvend::DecodeSettings settings;
+  settings.input.regularFile = platform::isRegularFile(files.input, settings.input.size);
+  settings.input.processors = platform::usableProcessors();
+  quarvend::FileSource input(files.input);
+  return decodeInput(input, files.firstSize, reader, output, decodeBuffers, settings,
+                     reason);
+}
+
+// The messages after decoding, and the status. The output file's text is
+// complete: it is closed before any message. Without an output file,
+// standard output holds the only copy of the text, so its failure counts, as
+// does the input's close.
+int finish(const EncodedReader& reader, bool readFailed, const quarvend::RunFiles& files,
+           const Names& names, std::string& reason, DosTextWriter& output,
+           std::size_t console, const std::size_t* file) {
+  const bool fileComplete = !file || output.close(*file);
+  if (reader.end() == EncodedReader::End::kNotOstrevic)
+    return closeWith(output, console, {kNotOstrevic}, kSuccess);
+  if (reader.end() == EncodedReader::End::kCodeOutOfRange) {
+    char digits[24];
+    const CodeWords code = wordsFor(reader.outOfRangeCode(), digits);
+    write(output, {"\nThe input file holds the code ", code.value, code.beyond,
+                   ", outside 0 to 255; decoding stopped there.\n"});
+  }
+  if (readFailed)
+    write(output, {"\nThe input file ", names.input, " cannot be read: ", reason, ".\n"});
+  const bool inputClosed = platform::closeFile(files.input, reason);
+  bool outputComplete = fileComplete;
+  if (file) {
+    write(output, {"\nYour 'quarvended' (decoded) text is in ", names.output, "\n"});
+    if (!fileComplete) {
+      write(output, {"\nThe output file ", names.output,
+                     " could not be written in full: ", output.reason(*file), ".\n"});
+    }
+    output.close(console);
+  } else {
+    outputComplete = output.close(console) && inputClosed;
+  }
+  if (!outputComplete) return kOutputLost;
+  // A failed read leaves the list unended.
+  return reader.end() == EncodedReader::End::kEndOfList ? kSuccess : kRefused;
 }
 
 int run(int argc, char** argv) {
@@ -88,131 +219,45 @@ int run(int argc, char** argv) {
   // the loss of the only copy.
   const platform::StandardStreams streams =
       platform::prepareStandardStreams(platform::BrokenPipe::kFailsTheWrite);
-  const std::vector<platform::NativeName> names = platform::commandLine(argc, argv);
+  const std::vector<platform::NativeName> words = platform::commandLine(argc, argv);
   // Every piece of memory the run needs is taken here, before any file is
   // touched, so that a lack of it can harm nothing.
-  const std::string inputName = names.empty() ? "" : platform::displayName(names[0]);
-  const std::string outputName = names.size() == 2 ? platform::displayName(names[1]) : "";
+  const bool withFile = words.size() == 2;
+  const Names names{words.empty() ? "" : platform::displayName(words[0]),
+                    withFile ? platform::displayName(words[1]) : ""};
   std::string reason;
-  reason.reserve(quarvend::kReasonCapacity);
+  reason.reserve(platform::kReasonCapacity);
   DosTextWriter output(textBuffer, kTextSize);
   FileSink consoleSink(platform::kStandardOutput);
   const std::size_t console = output.addSink(consoleSink);
   if (!streams.outputOpen) output.markFailed(console);
 
   // 1. No file named: banner and usage.
-  if (names.empty())
-    return endWith(output, console, {kBannerFirst, kBannerSecond, kUsage}, kSuccess);
-
+  if (words.empty())
+    return closeWith(output, console, {kBannerFirst, kBannerSecond, kUsage}, kSuccess);
   // 2. The symbol table is built by the compiler (kCodeOutputs).
-
-  // 3. The input file; it is only ever read. A name it cannot open may be a
-  //    guess at an option, so the usage line follows. Standard output must
-  //    not be the input itself: the run is refused without a word, since every
-  //    word would land in the input. The first block is read before the
-  //    output file is touched.
-  int inputFd = -1;
-  if (!platform::openForReading(names[0], inputFd, reason)) {
-    return endWith(
-        output, console,
-        {"\nThe input file ", inputName, " cannot be opened: ", reason, ".\n", kUsage},
-        kRefused);
-  }
-  bool same = true;
-  if (!platform::sameFile(inputFd, platform::kStandardOutput, same, reason)) {
-    return endWith(output, console,
-                   {"\nThe input file ", inputName,
-                    " cannot be told apart from standard output: ", reason, ".\n"},
-                   kRefused);
-  }
-  if (same) return kRefused;
-  quarvend::FileSource input(inputFd);
-  std::size_t got = 0;
-  if (!input.read(decodeBuffers.first, quarvend::kBlockSize, got, reason)) {
-    return endWith(output, console,
-                   {"\nThe input file ", inputName, " cannot be read: ", reason, ".\n"},
-                   kRefused);
-  }
-
-  // 4. The output file, only with exactly two names. It is emptied only once
-  //    it is known to be neither the input, so that naming one file twice
-  //    cannot destroy it, nor standard output, which would write the text
-  //    into it twice. That refusal is told on standard output, so it lands
-  //    after the file's content, which is otherwise left as it was. The file
-  //    gets the decoded text only.
-  const bool withFile = names.size() == 2;
-  std::optional<FileSink> fileSink;
-  std::size_t file = 0;
-  if (withFile) {
-    int outputFd = -1;
-    switch (quarvend::openOutputFile(names[1], inputFd, platform::kStandardOutput,
-                                     outputFd, reason)) {
-      case quarvend::OutputFileOpening::kOpened:
-        break;
-      case quarvend::OutputFileOpening::kCannotCreate:
-        return endWith(
-            output, console,
-            {"\nThe output file ", outputName, " cannot be created: ", reason, ".\n"},
-            kRefused);
-      case quarvend::OutputFileOpening::kSameAsInput:
-        return endWith(output, console, {kSameFile}, kRefused);
-      case quarvend::OutputFileOpening::kSameAsStandardOutput:
-        return endWith(output, console,
-                       {"\nThe output file ", outputName,
-                        " is standard output as well; nothing was decoded.\n"},
-                       kRefused);
-    }
-    file = output.addSink(fileSink.emplace(outputFd));
-  }
-
+  // 3 and 4. The input, which is only ever read, and its first block; then
+  //    the output file, only with exactly two names, which gets the decoded
+  //    text only.
+  quarvend::RunFiles files;
+  const quarvend::RunFilesOpening opening = quarvend::openRunFiles(
+      &words[0], withFile ? &words[1] : nullptr, quarvend::StandardOutputUse::kWritten,
+      decodeBuffers.first, quarvend::kBlockSize, files, reason);
+  if (opening != quarvend::RunFilesOpening::kOpened)
+    return refuse(opening, names, words[0], reason, output, console);
   // Every piece of memory the run needs is had by now; a thread that cannot be
   // started is done without.
   std::set_new_handler(nullptr);
-
-  // 5 and 6. Find the start marker and decode the number list, a block at a
-  //    time, until the list ends, a read fails, or no output takes the text
-  //    any more, on the threads that decodeInput chooses from what the
-  //    platform says of the input and the machine.
-  quarvend::DecodeSettings settings;
-  settings.input.regularFile = platform::isRegularFile(inputFd, settings.input.size);
-  settings.input.processors = platform::usableProcessors();
+  std::optional<FileSink> fileSink;
+  std::size_t file = 0;
+  if (withFile) file = output.addSink(fileSink.emplace(files.output));
+  // 5 and 6. The text.
   EncodedReader reader;
-  const quarvend::InputEnd inputEnd =
-      decodeInput(input, got, reader, output, decodeBuffers, settings, reason);
-  const bool readFailed = inputEnd == quarvend::InputEnd::kReadFailed;
-  // The output file's text is complete: it is closed before any message.
-  const bool fileComplete = !withFile || output.close(file);
-  if (reader.end() == EncodedReader::End::kNotOstrevic) {
-    return endWith(output, console, {kNotOstrevic}, kSuccess);
-  }
-  if (reader.end() == EncodedReader::End::kCodeOutOfRange)
-    tell(output, {kCodeOutOfRange});
-  if (readFailed) {
-    tell(output, {"\nThe input file ", inputName, " cannot be read: ", reason, ".\n"});
-  }
-
-  // 7. Close the input.
-  const bool inputClosed = platform::closeFile(inputFd, reason);
-
-  // 8. The closing message, and word of any text the output file did not get.
-  //    Without an output file, standard output holds the only copy of the
-  //    text, so its failure counts, as does the input's close.
-  bool outputComplete = fileComplete;
-  if (withFile) {
-    tell(output, {"\nYour 'quarvended' (decoded) text is in ", outputName, "\n"});
-    if (!fileComplete) {
-      tell(output, {"\nThe output file ", outputName,
-                    " could not be written in full: ", output.reason(file), ".\n"});
-    }
-    output.close(console);
-  } else {
-    outputComplete = output.close(console) && inputClosed;
-  }
-
-  // 9. Exit.
-  if (!outputComplete) return kOutputLost;
-  const bool allDecoded = !readFailed && reader.end() == EncodedReader::End::kEndOfList;
-  return allDecoded ? kSuccess : kRefused;
+  const bool readFailed =
+      decode(files, reader, output, reason) == quarvend::InputEnd::kReadFailed;
+  // 7 to 9. Close the input, tell how it went, and exit.
+  return finish(reader, readFailed, files, names, reason, output, console,
+                withFile ? &file : nullptr);
 }
 
 }  // namespace

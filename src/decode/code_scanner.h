@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <span>
 
+#include "format/dos_text.h"
+#include "format/ostrevic.h"
 #include "format/symbol_table.h"
 
 // The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
@@ -27,6 +29,46 @@
 #endif
 
 namespace quarvend {
+
+// What every kernel assumes of the reading rules, checked here against the
+// rules themselves for every byte, so that no kernel can drift from them:
+namespace scan {
+constexpr bool forEveryByte(bool (*holds)(int byte)) {
+  for (int byte = 0; byte < 256; ++byte)
+    if (!holds(byte)) return false;
+  return true;
+}
+// White space is one run of bytes and one byte more, as the kernels test it.
+static_assert(forEveryByte([](int b) {
+  return isSpace(b) == ((b >= kSpaceRunFirst && b <= kSpaceRunLast) || b == kSpaceAlone);
+}));
+// The one byte dropped on reading is the carriage return, which kernels look
+// for by value and take as white space between codes; after a code's digits,
+// a line feed next to it ends the code anyway.
+static_assert(forEveryByte([](int b) {
+  return isDroppedOnReading(b) == (b == kCarriageReturn);
+}));
+static_assert(isSpace(kCarriageReturn) && isSeparator(kLineFeed));
+// A byte that ends the input is neither digit nor white space, so every
+// kernel stops in front of it.
+static_assert(forEveryByte([](int b) {
+  return !endsInput(b) || (!isSpace(b) && !isDigit(b));
+}));
+// The largest code has three digits; a three-digit value is a code unless its
+// hundreds exceed the largest's, or equal them with larger last two digits.
+inline constexpr unsigned kLargestHundreds = kLargestCode / 100;
+inline constexpr unsigned kLargestLastTwo = kLargestCode % 100;
+static_assert(kLargestCode >= 100 && kLargestCode < 1000);
+constexpr bool largeByDigits(unsigned hundreds, unsigned lastTwo) {
+  return hundreds > kLargestHundreds ||
+         (hundreds == kLargestHundreds && lastTwo > kLargestLastTwo);
+}
+static_assert([] {
+  for (unsigned value = 0; value < 1000; ++value)
+    if (largeByDigits(value / 100, value % 100) == isCode(value)) return false;
+  return true;
+}());
+}  // namespace scan
 
 // Raw bytes are classified this many at a time.
 inline constexpr std::size_t kChunkSize = 64;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/dos_text.h"
+#include "format/ostrevic.h"
 #include "format/symbol_table.h"
 
 namespace quarvend {
@@ -80,6 +81,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     const auto searched =
         equals == nullptr ? leadIn : static_cast<std::size_t>(equals - at);
     // A Ctrl-Z before the first equals sign ends the input there.
+    static_assert(endsInput(kEndOfFileMark), "the one byte that ends the input");
     if (std::memchr(at, kEndOfFileMark, searched) != nullptr) {
       endWith(End::kNotOstrevic);
       return at;
@@ -88,7 +90,7 @@ const unsigned char* EncodedReader::findStartMarker(const unsigned char* at,
     at = equals + 1;
     stage_ = Stage::kMarker;
   }
-  while (at != limit && *at == kCarriageReturn) ++at;
+  while (at != limit && isDroppedOnReading(*at)) ++at;
   if (at == limit) return at;
   if (*at != kMarkerSecond) {
     endWith(End::kNotOstrevic);
@@ -125,7 +127,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
           magnitude_ = static_cast<std::uint32_t>(byte - '0');
-        } else if (byte != kCarriageReturn) {
+        } else if (!isDroppedOnReading(byte)) {
           endWith(End::kEndOfList);
           return at;
         }
@@ -136,7 +138,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
               std::uint64_t{magnitude_} * 10 + (byte - '0'), kMagnitudeCap));
           break;
         }
-        if (byte == kCarriageReturn) break;
+        if (isDroppedOnReading(byte)) break;
         if (!emitCode(out)) return at;
         // The byte that ended the code is looked at again, between codes.
         stage_ = Stage::kBetweenCodes;
@@ -151,7 +153,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
 }
 
 bool EncodedReader::emitCode(unsigned char*& out) {
-  if (magnitude_ >= SymbolTable::kSize || (negative_ && magnitude_ != 0)) {
+  if (!isCode(magnitude_) || (negative_ && magnitude_ != 0)) {
     endWith(End::kCodeOutOfRange);
     return false;
   }

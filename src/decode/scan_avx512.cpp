@@ -137,6 +137,7 @@ QUARVEND_AVX512 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t
   // What the chunk before left: no digit before raw[0], no pending output.
   const __m512i zeroDigit = _mm512_set1_epi8('0');
   const __m512i ten = _mm512_set1_epi8(10);
+  const __m512i largestHundreds = _mm512_set1_epi8(scan::kLargestHundreds);
   __m512i previousValues = _mm512_set1_epi8(' ' - '0');
   __mmask64 previousTwoByteCodes = 0;
   std::uint64_t previousDigits = 0;
@@ -152,8 +153,8 @@ QUARVEND_AVX512 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t
     // Each separator's code, from the digit values of the three bytes before
     // it (a byte is a digit when its value is below 10): the first, plus ten
     // times the second when it is a digit, plus a hundred times the third
-    // when both are digits. The code is above 255 when it has three digits
-    // and, read as text, comes after "255".
+    // when both are digits. The code is too large when it has three digits
+    // and scan::largeByDigits says so.
     const __m512i digitValues = _mm512_sub_epi8(bytes, zeroDigit);
     const __m512i before = lanesBefore(digitValues, previousValues);
     const __m512i back1 = bytesBack<1>(digitValues, before);
@@ -168,10 +169,10 @@ QUARVEND_AVX512 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t
     const __m512i values =
         _mm512_add_epi8(lastTwo, _mm512_maskz_shuffle_epi8(threeDigits, hundreds, back3));
     const std::uint64_t large =
-        _mm512_mask_cmpgt_epu8_mask(threeDigits, back3, _mm512_set1_epi8(2)) |
+        _mm512_mask_cmpgt_epu8_mask(threeDigits, back3, largestHundreds) |
         _mm512_mask_cmpgt_epu8_mask(
-            _mm512_mask_cmpeq_epi8_mask(threeDigits, back3, _mm512_set1_epi8(2)), lastTwo,
-            _mm512_set1_epi8(55));
+            _mm512_mask_cmpeq_epi8_mask(threeDigits, back3, largestHundreds), lastTwo,
+            _mm512_set1_epi8(scan::kLargestLastTwo));
 
     // A code's first output byte goes in its separator's place, the second
     // (if any) in the place after, which for the chunk's last byte is the
@@ -189,18 +190,18 @@ QUARVEND_AVX512 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t
     // chunk's last byte is judged by the next chunk's first byte.
     const std::uint64_t digits = _mm512_cmplt_epu8_mask(digitValues, ten);
     const std::uint64_t spaces =
-        _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('\t')),
-                               _mm512_set1_epi8('\r' - '\t' + 1)) |
-        bytesEqual(bytes, ' ');
+        _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(kSpaceRunFirst)),
+                               _mm512_set1_epi8(kSpaceRunLast - kSpaceRunFirst + 1)) |
+        bytesEqual(bytes, kSpaceAlone);
     const std::uint64_t lineFeedAfter =
-        bytesEqual(bytes, '\n') >> 1 | bytesEqual(next, '\n') << 63;
+        bytesEqual(bytes, kLineFeed) >> 1 | bytesEqual(next, kLineFeed) << 63;
     // For each byte: the one, two and three bytes before it are digits.
     const std::uint64_t digitBack1 = digits << 1 | previousDigits >> 63;
     const std::uint64_t digitBack2 = digits << 2 | previousDigits >> 62;
     const std::uint64_t digitBack3 = digits << 3 | previousDigits >> 61;
     const std::uint64_t separators = ~digits & digitBack1;
     const std::uint64_t joiningReturns =
-        bytesEqual(bytes, '\r') & digitBack1 & ~lineFeedAfter;
+        bytesEqual(bytes, kCarriageReturn) & digitBack1 & ~lineFeedAfter;
     const std::uint64_t fourthDigits = digits & digitBack1 & digitBack2 & digitBack3;
     const std::uint64_t stops =
         ~(digits | spaces) | joiningReturns | fourthDigits | large;

@@ -5,19 +5,35 @@
 
 namespace quarvend {
 
+namespace {
+
+bool always() { return true; }
+
+// Every kernel built, fastest first, with whether this processor runs it.
+struct Candidate {
+  ScanKernel kernel;
+  bool (*usable)();
+};
+constexpr Candidate kCandidates[] = {
+#if QUARVEND_X86_KERNELS
+    {{"avx512", scanCodesAvx512}, scanCodesAvx512Usable},
+    {{"sse2", scanCodesSse2}, always},
+#endif
+    {{"portable", scanCodesPortable}, always},
+};
+
+}  // namespace
+
 std::span<const ScanKernel> usableKernels() {
+  // Room for every candidate, so that any list of them fits.
   struct Kernels {
-    std::array<ScanKernel, 3> list{};
+    std::array<ScanKernel, std::size(kCandidates)> list{};
     std::size_t count = 0;
-    void add(const char* name, ScanFunction scan) { list[count++] = {name, scan}; }
   };
   static const Kernels kernels = [] {
     Kernels found;
-#if QUARVEND_X86_KERNELS
-    if (scanCodesAvx512Usable()) found.add("avx512", scanCodesAvx512);
-    found.add("sse2", scanCodesSse2);
-#endif
-    found.add("portable", scanCodesPortable);
+    for (const Candidate& candidate : kCandidates)
+      if (candidate.usable()) found.list[found.count++] = candidate.kernel;
     return found;
   }();
   return {kernels.list.data(), kernels.count};

@@ -41,20 +41,18 @@ constexpr std::uint64_t gatherTopBits(std::uint64_t flags) {
   return ((flags >> 7) * 0x0102040810204080) >> 56;
 }
 
-static_assert(isSpace('\t') && isSpace('\r') && !isSpace('\t' - 1) && !isSpace('\r' + 1),
-              "white space below 32 is 9 to 13, as the classifiers assume");
-
 inline scan::ChunkClasses classifyWords(const unsigned char* chunk) {
   scan::ChunkClasses classes{};
   for (std::size_t word = 0; word < kChunkSize / 8; ++word) {
     const std::uint64_t bytes = load64(chunk + 8 * word);
     const unsigned shift = 8 * word;
     classes.digit |= gatherTopBits(inRange(bytes, '0', '9')) << shift;
-    classes.space |= gatherTopBits(inRange(bytes, '\t', '\r') | inRange(bytes, ' ', ' '))
+    classes.space |= gatherTopBits(inRange(bytes, kSpaceRunFirst, kSpaceRunLast) |
+                                   inRange(bytes, kSpaceAlone, kSpaceAlone))
                      << shift;
     classes.carriageReturn |=
         gatherTopBits(inRange(bytes, kCarriageReturn, kCarriageReturn)) << shift;
-    classes.lineFeed |= gatherTopBits(inRange(bytes, '\n', '\n')) << shift;
+    classes.lineFeed |= gatherTopBits(inRange(bytes, kLineFeed, kLineFeed)) << shift;
   }
   return classes;
 }
@@ -65,18 +63,24 @@ inline scan::ChunkClasses classifyWords(const unsigned char* chunk) {
 // to 23 (multiplier). No partial sum below bit 16 exceeds 99, so nothing
 // carries into those bits; sums above them may spill into bit 24 and up,
 // which are dropped. Byte-swapped, the masked word compares like the number,
-// which tells values above 255 (largest) apart.
+// which tells values above kLargestCode (largest) apart.
 struct DigitRule {
   std::uint32_t mask;
   std::uint32_t multiplier;
   std::uint32_t largest;
 };
+// The largest code's digits, as its byte-swapped masked word: the hundreds
+// in the top byte, then the tens and the units.
+constexpr std::uint32_t kLargestDigits = scan::kLargestHundreds << 24 |
+                                         scan::kLargestLastTwo / 10 << 16 |
+                                         scan::kLargestLastTwo % 10 << 8;
 constexpr DigitRule kDigitRules[4] = {
     {0, 0, 0},
     {0x0000000F, 0x00010000, 0xFFFFFFFF},
     {0x00000F0F, 0x000A0100, 0xFFFFFFFF},
-    {0x000F0F0F, 0x00640A01, 0x02050500},
+    {0x000F0F0F, 0x00640A01, kLargestDigits},
 };
+static_assert(kLargestDigits == 0x02050500);
 
 constexpr std::uint32_t byteSwapped(std::uint32_t word) {
   return word >> 24 | (word >> 8 & 0xFF00) | (word << 8 & 0xFF0000) | word << 24;

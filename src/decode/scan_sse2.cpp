@@ -35,13 +35,14 @@ void findCodesSse2(const unsigned char* chunk, scan::ChunkCodes& codes) {
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(chunk + 16 * part));
     const unsigned shift = 16 * part;
     const __m128i isDigit = bytesInRange(bytes, '0', '9');
-    const __m128i spaces = _mm_or_si128(bytesInRange(bytes, '\t', '\r'),
-                                        _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')));
+    const __m128i spaces =
+        _mm_or_si128(bytesInRange(bytes, kSpaceRunFirst, kSpaceRunLast),
+                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kSpaceAlone)));
     digit |= topBits(isDigit) << shift;
     space |= topBits(spaces) << shift;
     carriageReturn |= topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kCarriageReturn)))
                       << shift;
-    lineFeed |= topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))) << shift;
+    lineFeed |= topBits(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLineFeed))) << shift;
 
     const __m128i digits =
         _mm_and_si128(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), isDigit);
@@ -60,11 +61,15 @@ void findCodesSse2(const unsigned char* chunk, scan::ChunkCodes& codes) {
         digits,
         _mm_add_epi8(_mm_slli_epi16(tensDigits, 3), _mm_slli_epi16(tensDigits, 1)));
     const __m128i hundreds = _mm_and_si128(hundredsDigits, tensIsDigit);
-    // Values above 255: hundreds above 2, or 2 with more than 55 after it.
-    const __m128i twoHundred = _mm_cmpeq_epi8(hundreds, _mm_set1_epi8(2));
+    // Values above the largest code, as scan::largeByDigits has them.
+    const __m128i largestHundreds = _mm_set1_epi8(scan::kLargestHundreds);
     const __m128i tooLarge = _mm_or_si128(
-        _mm_cmpgt_epi8(hundreds, _mm_set1_epi8(2)),
-        _mm_and_si128(twoHundred, _mm_cmpgt_epi8(lastTwo, _mm_set1_epi8(55))));
+        _mm_cmpgt_epi8(hundreds, largestHundreds),
+        _mm_and_si128(_mm_cmpeq_epi8(hundreds, largestHundreds),
+                      _mm_cmpgt_epi8(lastTwo, _mm_set1_epi8(scan::kLargestLastTwo))));
+    static_assert(scan::kLargestHundreds == 2,
+                  "the low byte below takes hundreds 0 to 2");
+    const __m128i twoHundred = _mm_cmpeq_epi8(hundreds, _mm_set1_epi8(2));
     large |= topBits(tooLarge) << shift;
     // Below 256 the hundreds are 0, 1 or 2; the low byte of the value is
     // lastTwo plus 100 or 200 (mod 256).

@@ -1,29 +1,13 @@
 // Encodes a text as an ostrevic file, a block at a time.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "encode/encode_kernels.h"
 #include "format/dos_text.h"
-#include "format/symbol_table.h"
 
 namespace quarvend {
-
-inline constexpr std::int16_t kNoCode = -1;
-
-// Each byte's code: the lowest code that yields it, so that byte 0 gets 191,
-// or kNoCode for a byte no code yields. Inverted from the decoder's table by
-// the compiler, so the two cannot disagree.
-inline constexpr std::array<std::int16_t, SymbolTable::kSize> kCodeForByte = [] {
-  SymbolTable table;
-  table.build();
-  std::array<std::int16_t, SymbolTable::kSize> codes{};
-  codes.fill(kNoCode);
-  for (int code = SymbolTable::kSize - 1; code >= 0; --code)
-    codes[table.byteFor(code)] = static_cast<std::int16_t>(code);
-  return codes;
-}();
 
 // Where a byte stands in the text: both count from 1, the column in bytes.
 struct TextPosition {
@@ -40,7 +24,10 @@ struct TextPosition {
 // named state below.
 class TextEncoder {
  public:
-  static constexpr std::size_t kLineWidth = 76;
+  static constexpr std::size_t kLineWidth = quarvend::kLineWidth;
+
+  // An encoder at the start of a text, laying out runs of codes with `encode`.
+  explicit TextEncoder(EncodeFunction encode = bestEncode()) : encode_(encode) {}
 
   enum class Stage : std::uint8_t {
     kText,       // the text may go on
@@ -50,8 +37,10 @@ class TextEncoder {
   };
 
   // The most bytes that feed() of `size` bytes, or finish() (size 0), stores;
-  // a little more than they report, as codes are stored eight bytes at a time.
-  static constexpr std::size_t maxOutput(std::size_t size) { return 5 * size + 8; }
+  // more than they report, as kernels store codes many bytes at a time.
+  static constexpr std::size_t maxOutput(std::size_t size) {
+    return 5 * size + kKernelSlack;
+  }
 
   // Encodes block[0..size), the text's next bytes, into `out`, which has room
   // for maxOutput(size) bytes. Returns how many bytes it stored. Once the
@@ -70,15 +59,12 @@ class TextEncoder {
   TextPosition uncodedAt() const { return uncodedAt_; }
 
  private:
-  // Encodes from `at` up to `limit` or the first byte that needs a rule of
-  // its own; returns where it stopped.
-  const unsigned char* encodeRun(const unsigned char* at, const unsigned char* limit,
-                                 unsigned char*& out);
   // Counts text[0..size) into the position of the next byte.
   void passOver(const unsigned char* text, std::size_t size);
   void stopAtUncoded(unsigned char byte);
   std::size_t startFile(unsigned char* out);
 
+  EncodeFunction encode_;
   Stage stage_ = Stage::kText;
   bool started_ = false;         // the start marker is written
   bool pendingReturn_ = false;   // the last block ended in a carriage return

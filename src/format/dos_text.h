@@ -16,7 +16,10 @@ inline constexpr unsigned char kEndOfFileMark = 26;  // Ctrl-Z
 // the lead-in the search for the start marker stops at a Ctrl-Z, and in the
 // number list a Ctrl-Z can neither start nor continue a code, so the list
 // ends right there, with a code before it complete, exactly as if the input
-// ended.
+// ended. The encoder reads its text the same way, but takes a carriage return
+// only as the first byte of a line end, as the writing side makes it.
+constexpr bool isDroppedOnReading(int byte) { return byte == kCarriageReturn; }
+constexpr bool endsInput(int byte) { return byte == kEndOfFileMark; }
 
 // The writing side: a line feed goes out as carriage return and line feed,
 // every other byte unchanged. Decoded text takes this form from kCodeOutputs,
@@ -33,5 +36,11 @@ constexpr OnDiskForm onDiskForm(unsigned char byte) {
   if (byte == kLineFeed) return {{kCarriageReturn, kLineFeed}, 2, 0};
   return {{byte, byte}, 1, 0};
 }
+
+// Reading a text in on-disk form, as the encoder does: a carriage return is
+// taken only as the first byte of a line end, which a line feed completes.
+inline constexpr unsigned char kLineEndFirst = onDiskForm(kLineFeed).bytes[0];
+static_assert(onDiskForm(kLineFeed).size == 2 &&
+              onDiskForm(kLineFeed).bytes[1] == kLineFeed);
 
 }  // namespace quarvend

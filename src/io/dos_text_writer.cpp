@@ -15,8 +15,8 @@ bool FileSink::close(std::string& reason) { return platform::closeFile(fd_, reas
 DosTextWriter::DosTextWriter(unsigned char* buffer, std::size_t capacity, Reasons reasons)
     : buffer_(buffer), capacity_(capacity) {
   if (reasons == Reasons::kUnreserved) return;
-  for (Sink& sink : sinks_) sink.reason.reserve(kReasonCapacity);
-  laterReason_.reserve(kReasonCapacity);
+  for (Sink& sink : sinks_) sink.reason.reserve(platform::kReasonCapacity);
+  laterReason_.reserve(platform::kReasonCapacity);
 }
 
 std::size_t DosTextWriter::addSink(ByteSink& sink) {

@@ -8,11 +8,9 @@
 #include <string_view>
 
 #include "format/dos_text.h"
+#include "platform/platform.h"
 
 namespace quarvend {
-
-// Room for the system's words for any failure.
-inline constexpr std::size_t kReasonCapacity = 256;
 
 // Where the output's bytes go: a file, standard output, or memory in tests.
 class ByteSink {

@@ -20,6 +20,18 @@ using NativeName = std::wstring;
 using NativeName = std::string;
 #endif
 
+// Room for the system's words for any failure, so that a reason can be kept
+// without allocating.
+inline constexpr std::size_t kReasonCapacity = 256;
+
+// Whether wildcards in the command line reach the program as they were typed:
+// the Windows console leaves them to each program, a POSIX shell expands them.
+#ifdef _WIN32
+inline constexpr bool kWildcardsReachTheProgram = true;
+#else
+inline constexpr bool kWildcardsReachTheProgram = false;
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;

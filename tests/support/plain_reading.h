@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/decode_input.h"
 #include "decode/encoded_reader.h"
 #include "format/symbol_table.h"
 #include "io/dos_text_writer.h"
+#include "pipeline/decode_input.h"
 
 namespace quarvend::testing {
 

@@ -37,18 +37,25 @@ inline std::string encodeInPieces(std::string_view text,
 }
 
 // Checks the round trip for `text` (bytes with a code, LF or CR LF line ends,
-// Ctrl-Z): decoded in pieces of `decodePieces`, the encoding gives back the
-// text before the first Ctrl-Z with CR LF line ends; and it is "=+" on a line
+// Ctrl-Z): every encoding kernel gives the same file; decoded in pieces of
+// `decodePieces`, it gives back the text before the first Ctrl-Z with CR LF
+// line ends; and it is "=+" on a line
 // of its own, then plain decimal codes one space apart in CR LF lines of at
 // most 76 characters, each as full as the next code allows. Returns what is
 // wrong, or "" when all holds.
 inline std::string roundTripFault(std::string_view text,
                                   const std::vector<std::size_t>& encodePieces,
                                   const std::vector<std::size_t>& decodePieces) {
-  TextEncoder encoder;
-  const std::string file = encodeInPieces(text, encodePieces, encoder);
-  if (encoder.stage() != TextEncoder::Stage::kComplete)
-    return "the encoder stopped early";
+  std::string file;
+  for (const EncodeKernel& kernel : usableEncodeKernels()) {
+    TextEncoder encoder(kernel.encode);
+    const std::string encoded = encodeInPieces(text, encodePieces, encoder);
+    if (encoder.stage() != TextEncoder::Stage::kComplete)
+      return std::string(kernel.name) + ": the encoder stopped early";
+    if (!file.empty() && encoded != file)
+      return std::string(kernel.name) + ": not the other kernels' bytes";
+    file = encoded;
+  }
   std::string expected;
   for (char byte : text.substr(0, text.find('\x1A'))) {
     if (byte == '\n' && !expected.ends_with('\r')) expected += '\r';

@@ -70,7 +70,6 @@ struct DecodeBuffers {
     std::size_t textSize = 0;
     bool readFailed = false;  // the last block: its read failed, with `reason`
     std::string reason;
-    bool ready = false;  // decoded, not yet written out; under the threads' lock
   };
   unsigned char first[kBlockSize];  // the first block, read before anything else
   Slot slots[kSlots];
@@ -89,8 +88,10 @@ struct DecodeSettings {
   InputFacts input;
 };
 
-// How decoding stopped, besides the reader's own end.
-enum class InputEnd { kDecoded, kReadFailed };
+// How decoding stopped, besides the reader's own end: every read succeeded
+// (the reader ended, the input ended, or the output took no more), or one
+// failed.
+enum class InputEnd { kReadsSucceeded, kReadFailed };
 
 // Feeds `reader` the first block (buffers.first[0..firstSize), read from the
 // start of `source`, 0 for an empty input) and then the rest of it, until the

@@ -1,4 +1,4 @@
-#include "cli/decode_input.h"
+#include "pipeline/decode_input.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -25,12 +25,13 @@ unsigned decodingThreads(const InputFacts& input, const EncodedReader& reader) {
 }
 
 // Feeds `reader` block[0..size) on this thread, the text straight into `output`.
-void feedHere(EncodedReader& reader, const unsigned char* block, std::size_t size,
-              DosTextWriter& output) {
+void decodeToOutput(EncodedReader& reader, const unsigned char* block, std::size_t size,
+                    DosTextWriter& output) {
   output.commit(reader.feed(block, size, output.reserve(EncodedReader::maxOutput(size))));
 }
 
-void finishHere(EncodedReader& reader, DosTextWriter& output) {
+// Tells `reader` that the input ended, on this thread, into `output`.
+void finishToOutput(EncodedReader& reader, DosTextWriter& output) {
   output.commit(reader.finish(output.reserve(kMaxFormSize)));
 }
 
@@ -39,20 +40,16 @@ InputEnd decodeRestOnOneThread(ByteSource& source, EncodedReader& reader,
                                DosTextWriter& output, unsigned char* block,
                                std::size_t blockSize, std::string& reason) {
   for (;;) {
-    if (reader.ended() || output.deliversNothing()) return InputEnd::kDecoded;
+    if (reader.ended() || output.deliversNothing()) return InputEnd::kReadsSucceeded;
     std::size_t got = 0;
     if (!source.read(block, blockSize, got, reason)) return InputEnd::kReadFailed;
     if (got == 0) {
-      finishHere(reader, output);
-      return InputEnd::kDecoded;
+      finishToOutput(reader, output);
+      return InputEnd::kReadsSucceeded;
     }
-    feedHere(reader, block, got, output);
+    decodeToOutput(reader, block, got, output);
   }
 }
-
-// White space that may end a block: never a carriage return, which may stand
-// inside a code.
-bool isSeparator(unsigned char byte) { return isSpace(byte) && byte != kCarriageReturn; }
 
 // Threads that read blocks by number, each into the slot the number picks
 // once that slot's last block is written out, and decode them; the thread
@@ -68,9 +65,7 @@ class Workers {
         slots_(buffers.slots),
         slotCount_(slots),
         blockSize_(blockSize),
-        scan_(scan) {
-    for (std::size_t i = 0; i < slotCount_; ++i) slots_[i].ready = false;
-  }
+        scan_(scan) {}
 
   ~Workers() {
     {
@@ -85,7 +80,7 @@ class Workers {
   bool start(unsigned count) {
     try {
       for (std::size_t i = 0; i < slotCount_; ++i)
-        slots_[i].reason.reserve(kReasonCapacity);
+        slots_[i].reason.reserve(platform::kReasonCapacity);
       threads_.reserve(count);
       while (threads_.size() < count) threads_.emplace_back([this] { run(); });
     } catch (...) {
@@ -102,8 +97,8 @@ class Workers {
       std::size_t other;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return wanted.ready || slotFree(); });
-        if (wanted.ready) return wanted;
+        changed_.wait(lock, [&] { return readyOf(number) || slotFree(); });
+        if (readyOf(number)) return wanted;
         other = next_++;
       }
       decodeAndPublish(other);
@@ -114,7 +109,7 @@ class Workers {
   void release(std::size_t number) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      slotOf(number).ready = false;
+      readyOf(number) = false;
       released_ = number + 1;
     }
     changed_.notify_all();
@@ -122,6 +117,8 @@ class Workers {
 
  private:
   Slot& slotOf(std::size_t number) { return slots_[number % slotCount_]; }
+  // Whether block `number`'s slot holds it decoded. Under the mutex.
+  bool& readyOf(std::size_t number) { return ready_[number % slotCount_]; }
 
   // Whether the next block to take has a slot: its slot's last block is
   // written out. Called with the mutex held.
@@ -145,7 +142,7 @@ class Workers {
     decode(number, slot);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      slot.ready = true;
+      readyOf(number) = true;
     }
     changed_.notify_all();
   }
@@ -173,6 +170,8 @@ class Workers {
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable changed_;
+  // For each slot: its block is decoded, not yet written out.
+  bool ready_[DecodeBuffers::kSlots] = {};
   std::size_t next_ = 0;      // the next block a worker takes
   std::size_t released_ = 0;  // blocks written out
   bool stopping_ = false;
@@ -189,19 +188,19 @@ InputEnd decodeOnThreads(Workers& workers, EncodedReader& reader, DosTextWriter&
       output.putOnDisk(slot.text, slot.textSize);
       reader = slot.reader;
     } else {
-      feedHere(reader, slot.input + slot.span.start, slot.span.end - slot.span.start,
-               output);
+      decodeToOutput(reader, slot.input + slot.span.start,
+                     slot.span.end - slot.span.start, output);
     }
     const bool last = slot.span.last;
     const bool readFailed = slot.readFailed;
     if (readFailed) reason.assign(slot.reason);
     // Once released, the slot may take the next block at any moment.
     workers.release(number);
-    if (reader.ended() || output.deliversNothing()) return InputEnd::kDecoded;
+    if (reader.ended() || output.deliversNothing()) return InputEnd::kReadsSucceeded;
     if (readFailed) return InputEnd::kReadFailed;
     if (last) {
-      finishHere(reader, output);
-      return InputEnd::kDecoded;
+      finishToOutput(reader, output);
+      return InputEnd::kReadsSucceeded;
     }
   }
 }
@@ -241,7 +240,7 @@ InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& r
   // The first block holds the lead-in and is always decoded here.
   unsigned char* const first = buffers.first;
   const std::size_t split = firstBlockEnd(first, firstSize);
-  feedHere(reader, first, split, output);
+  decodeToOutput(reader, first, split, output);
   const unsigned threads = decodingThreads(settings.input, reader);
   if (threads > 1) {
     Workers workers(source, split, buffers, threads + 2, settings.blockSize,
@@ -250,7 +249,7 @@ InputEnd decodeInput(ByteSource& source, std::size_t firstSize, EncodedReader& r
       return decodeOnThreads(workers, reader, output, reason);
   }
   // One thread, for the rest of the first block and all after it.
-  feedHere(reader, first + split, firstSize - split, output);
+  decodeToOutput(reader, first + split, firstSize - split, output);
   return decodeRestOnOneThread(source, reader, output, first, settings.blockSize, reason);
 }
 
