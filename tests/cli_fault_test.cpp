@@ -102,6 +102,8 @@ TEST_F(CliFaultTest, FailuresAreToldAndFilesKeepExactPrefixes) {
        true, kFailedCloseStatus, FileHolds::kShorterPrefix, lost("File too large")},
       {"third write fails", "inject write error=EIO:when=3", true, kFailedCloseStatus,
        FileHolds::kShorterPrefix, lost("Input/output error")},
+      {"memory lacking at start", kMemorySweep, true, 0, FileHolds::kText,
+       kText + closing},
       {"writes interrupted", "inject write error=EINTR:when=1..4", true, 0,
        FileHolds::kText, kText + closing},
       {"writes would block", "inject write error=EAGAIN:when=2..5", true, 0,

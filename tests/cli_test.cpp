@@ -24,16 +24,22 @@ const std::string kUsage = "\r\nUsage: quarvend <inputfile> [<outputfile>]\r\n";
 const std::string kBannerAndUsage =
     "\r\nquarvend - 4/6/2007 - an 'ostrevic trellimator'\r\n" + kUsage;
 const std::string kNotOstrevic = "\r\nThe input file is not a valid ostrevic file.\r\n";
-const std::string kSameFile =
-    "\r\nThe input file and the output file are the same file.\r\n";
-const std::string kOutOfRange =
-    "\r\nThe input file holds a code outside 0 to 255; decoding stopped there.\r\n";
+const std::string kNoOptions =
+    "\r\nquarvend takes no options; its manual (man quarvend, or quarvend.html in the "
+    "Windows zip) describes it.\r\n";
 
-// The system's reason for refusing a folder as either file.
-#ifdef _WIN32
-const std::string kFolderReason = "Permission denied";
-#else
+// The system's reason for refusing a folder as either file, on every system.
 const std::string kFolderReason = "Is a directory";
+// Why a name holding a wildcard cannot be opened, and, on Windows, where no
+// wildcard is expanded before the tool sees it, the hint that follows.
+#ifdef _WIN32
+const std::string kWildcardReason = "Invalid argument";
+const std::string kWildcardHint =
+    "\r\nThe console does not expand wildcards; the for loop in README.txt names each "
+    "file in turn.\r\n";
+#else
+const std::string kWildcardReason = "No such file or directory";
+const std::string kWildcardHint = "";
 #endif
 
 // `path` as UTF-8, which is how runTool passes names on and how the closing
@@ -127,6 +133,7 @@ TEST_F(CliTest, UnusableFilesAreRefusedWithTheSystemsReason) {
   const std::string good = input("=+ 27");
   const std::string untouched = scratch.file("untouched.txt");
   const std::string noFolder = scratch.file("no/such/folder/out.txt");
+  const std::string wildcard = scratch.file("*.ost");
 
   struct Row {
     const char* name;
@@ -145,7 +152,15 @@ TEST_F(CliTest, UnusableFilesAreRefusedWithTheSystemsReason) {
       {"a guess at an option",
        {"--help"},
        "\r\nThe input file --help cannot be opened: No such file or directory.\r\n" +
-           kUsage},
+           kUsage + kNoOptions},
+      {"a wildcard",
+       {wildcard},
+       "\r\nThe input file " + wildcard + " cannot be opened: " + kWildcardReason +
+           ".\r\n" + kUsage + kWildcardHint},
+      {"a slash and one character",
+       {"/?"},
+       "\r\nThe input file /? cannot be opened: " + kWildcardReason + ".\r\n" + kUsage +
+           kNoOptions},
       {"output in a missing folder",
        {good, noFolder},
        "\r\nThe output file " + noFolder +
@@ -200,7 +215,9 @@ TEST_F(CliTest, OneFileNamedTwiceIsLeftAlone) {
   for (const std::string& other : spellings) {
     for (const auto& [first, second] : {std::pair{in, other}, std::pair{other, in}}) {
       const ToolRun result = run({first, second});
-      EXPECT_EQ(result.out, kSameFile) << first << " " << second;
+      EXPECT_EQ(result.out, "\r\nThe input file " + first + " and the output file " +
+                                second + " are the same file.\r\n")
+          << first << " " << second;
       EXPECT_EQ(result.status, 1);
       EXPECT_EQ(readBytes(in), content);
     }
@@ -211,21 +228,25 @@ TEST_F(CliTest, CodeOutsideTheTableStopsDecoding) {
   struct Row {
     std::string list;
     std::string text;
+    std::string code;  // as the message shows it
   };
   const Row rows[] = {
-      {"27 28 256 29", "ab"},
-      {"27 -1 28", "a"},
-      {"+0 -0 0255 256", std::string("\r\n\r\n", 4) + '\0'},
+      {"27 28 256 29", "ab", "256"},
+      {"27 -1 28", "a", "-1"},
+      {"+0 -0 0255 0300", std::string("\r\n\r\n", 4) + '\0', "300"},
+      {"27 -99999999999", "a", "-1000000000 or less"},
   };
   for (const Row& row : rows) {
     const std::string in = input("=+ " + row.list);
+    const std::string outOfRange = "\r\nThe input file holds the code " + row.code +
+                                   ", outside 0 to 255; decoding stopped there.\r\n";
     const ToolRun alone = run({in});
-    EXPECT_EQ(alone.out, row.text + kOutOfRange) << row.list;
+    EXPECT_EQ(alone.out, row.text + outOfRange) << row.list;
     EXPECT_EQ(alone.status, 1) << row.list;
 
     const std::string out = scratch.file("out.txt");
     const ToolRun withFile = run({in, out});
-    EXPECT_EQ(withFile.out, row.text + kOutOfRange + closingMessage(out)) << row.list;
+    EXPECT_EQ(withFile.out, row.text + outOfRange + closingMessage(out)) << row.list;
     EXPECT_EQ(readBytes(out), row.text) << row.list;
     EXPECT_EQ(withFile.status, 1) << row.list;
   }

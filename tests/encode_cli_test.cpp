@@ -50,6 +50,7 @@ TEST(EncodeCliTest, Rows) {
       {"--version", "quarvend-encode " QUARVEND_VERSION "\n", "", 0},
       {"-x", "", p + "unknown option -x\n" + usage, 2},
       {"in.txt out.ost c", "", p + "one name too many: c\n" + usage, 2},
+      {"in.txt out.ost -", "", p + "one name too many: -\n" + usage, 2},
       {"-- -x", "=+\r\n27\r\n", "", 0},
       {"", "=+\r\n", "", 0},
       {"in.txt -", encoded, "", 0},
@@ -62,6 +63,7 @@ TEST(EncodeCliTest, Rows) {
        1, "=+\r\n27 28 0"},
       {"missing.txt out.ost", "",
        p + "cannot open missing.txt: No such file or directory\n", 1},
+      {". out.ost", "", p + "cannot open .: Is a directory\n", 1},
       {"in.txt no/out.ost", "",
        p + "cannot create no/out.ost: No such file or directory\n", 1},
       {"in.txt in.txt", "", p + "in.txt and in.txt are the same file\n", 1},
@@ -73,7 +75,10 @@ TEST(EncodeCliTest, Rows) {
        p + "cannot read /proc/self/mem: Input/output error\n", 1},
       {"in.txt /dev/full", "", p + "cannot write /dev/full: No space left on device\n",
        1},
-      {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
+      {"- out.ost", "", p + "cannot read standard input: Bad file descriptor\n", 1,
+       "keep", "exec \"$0\" \"$@\" <&-"},
+      // Killed by SIGPIPE, as a shell tells it, unless SIGPIPE is ignored.
+      {"big.txt", "", "", 128 + 13, "keep",
        "set -o pipefail; \"$0\" \"$@\" | head -c 10 >/dev/null"},
       {"in.txt", "", p + "cannot write standard output: Bad file descriptor\n", 1, "keep",
        "exec \"$0\" \"$@\" >&-"},
@@ -83,6 +88,11 @@ TEST(EncodeCliTest, Rows) {
        " strace -y -qq -o t -e trace=read \"$0\" \"$@\";"
        " exec strace -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$("
        "grep -n 'big.txt>' t | sed -n 2p | cut -d: -f1) \"$0\" \"$@\""},
+      {"big.txt", "", p + "cannot write standard output: Broken pipe\n", 1, "keep",
+       "set -o pipefail; trap '' PIPE; \"$0\" \"$@\" | head -c 10 >/dev/null"},
+#ifndef QUARVEND_SANITIZED_TOOL
+      {"in.txt out.ost", "", "", 0, encoded, kMemorySweep},
+#endif
 #endif
   };
   for (const Row& row : rows) {

@@ -22,6 +22,7 @@ struct Row {
   std::string input;
   std::string text;  // in on-disk form
   End end;
+  std::int64_t code = 0;  // for kCodeOutOfRange
 };
 
 const Row kRows[] = {
@@ -59,19 +60,20 @@ const Row kRows[] = {
      "5",
      "a", End::kEndOfList},
     {"a later marker ends the list", "=+1 =+ 2", "A", End::kEndOfList},
-    {"first code past the table", "=+27 256 28", "a", End::kCodeOutOfRange},
-    {"negative code", "=+27 -1 28", "a", End::kCodeOutOfRange},
+    {"first code past the table", "=+27 256 28", "a", End::kCodeOutOfRange, 256},
+    {"negative code", "=+27 -1 28", "a", End::kCodeOutOfRange, -1},
+    {"nine digits", "=+-9\r87654321", "", End::kCodeOutOfRange, -987654321},
     {"past 32 bits does not wrap into range", "=+27 4294967323", "a",
-     End::kCodeOutOfRange},
-    {"past 64 bits", "=+18446744073709551643", "", End::kCodeOutOfRange},
+     End::kCodeOutOfRange, 1'000'000'000},
+    {"past 64 bits", "=+-18446744073709551643", "", End::kCodeOutOfRange, -1'000'000'000},
     {"leading zeros do not count", "=+0255 00000000000000000256", std::string(1, '\0'),
-     End::kCodeOutOfRange},
+     End::kCodeOutOfRange, 256},
     {"nothing after the list's end is read", "=+27 x 256", "a", End::kEndOfList},
 };
 
 TEST(EncodedReaderTest, DecodesWholeByteByByteAndSplitAnywhere) {
   for (const Row& row : kRows) {
-    const Decoded expected{row.end, row.text};
+    const Decoded expected{row.end, row.text, false, row.code};
     EXPECT_EQ(testing::plainReading(row.input), expected)
         << row.name << ", plain reading";
     EXPECT_EQ(decodeInPieces(row.input, {0}), expected) << row.name << ", whole";

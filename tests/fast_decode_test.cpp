@@ -252,6 +252,7 @@ TEST(FastDecode, EveryKernelStopsAtACodeBoundary) {
               testing::plainReading("=+" + raw.substr(got.consumed) + '0');
           decoded.text += rest.text;
           decoded.end = rest.end;
+          decoded.code = rest.code;
           ASSERT_EQ(decoded, whole)
               << kernel.name << ", input " << i << " from " << from << " size " << size
               << ", stopped at " << got.consumed;

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,7 +37,8 @@ constexpr std::string_view kHelp =
     "With no <ostfile>, or when it is -, the file goes to standard output.\n"
     "\n"
     "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n";
+    "  --version  show the version and exit\n"
+    "  --         end the options: a name after it may start with -\n";
 constexpr std::string_view kVersion = "quarvend-encode " QUARVEND_VERSION "\n";
 
 constexpr int kSuccess = 0;
@@ -53,15 +56,36 @@ quarvend::ReadAheadBuffers readAheadBuffers;
 static_assert(quarvend::ReadAheadBuffers::kBlockSize <= kBlockSize);
 std::string message;
 
+// Writes `text` to standard error, where a failure has nowhere to be told.
+void toStandardError(std::string_view text) {
+  std::string ignored;
+  platform::writeAll(platform::kStandardError,
+                     reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                     ignored);
+}
+
 // Writes `pieces` to standard error as one message, after the program's name.
 void complain(std::initializer_list<std::string_view> pieces) {
   message.assign(kProgram);
   for (std::string_view piece : pieces) message.append(piece);
   message += '\n';
-  std::string ignored;
-  platform::writeAll(platform::kStandardError,
-                     reinterpret_cast<const unsigned char*>(message.data()),
-                     message.size(), ignored);
+  toStandardError(message);
+}
+
+// Ends the run for want of memory at its start, when nothing has been touched
+// yet: a new_handler, since with that little memory the exception that would
+// carry the failure cannot be had either. It allocates nothing unless its
+// message cannot be written.
+[[noreturn]] void cannotStart() {
+  // Should a failing write still want memory for its reason, the run ends by
+  // the exception instead of coming back here.
+  std::set_new_handler(nullptr);
+  for (std::string_view piece :
+       {kProgram, std::string_view("cannot start: "),
+        std::string_view(std::strerror(ENOMEM)), std::string_view("\n")}) {
+    toStandardError(piece);
+  }
+  std::_Exit(kFailed);
 }
 
 // Writes `text` to standard output and closes it; false, with a message, when
@@ -110,10 +134,11 @@ Arguments parse(const std::vector<platform::NativeName>& words) {
     } else if (options && isWord(word, "--version")) {
       arguments.action = Arguments::Action::kVersion;
       return arguments;
-    } else if ((options && word.size() > 1 && word[0] == '-') || names.size() == 2) {
+    } else if (const bool option = options && word.size() > 1 && word[0] == '-';
+               option || names.size() == 2) {
       arguments.action = Arguments::Action::kUsageError;
       arguments.wrong = word;
-      arguments.tooManyNames = names.size() == 2 && !(options && word[0] == '-');
+      arguments.tooManyNames = !option;
       return arguments;
     } else {
       names.push_back(&word);
@@ -174,10 +199,7 @@ int answer(const Arguments& arguments, bool standardOutputOpen, std::string& rea
       const std::string wrong = platform::displayName(arguments.wrong);
       complain(
           {arguments.tooManyNames ? "one name too many: " : "unknown option ", wrong});
-      std::string ignored;
-      platform::writeAll(platform::kStandardError,
-                         reinterpret_cast<const unsigned char*>(kUsage.data()),
-                         kUsage.size(), ignored);
+      toStandardError(kUsage);
       return kUsageError;
     }
   }
@@ -248,7 +270,10 @@ void complainOfUncoded(const TextEncoder& encoder, std::string_view textName) {
 }
 
 int run(int argc, char** argv) {
-  const bool standardOutputOpen = platform::prepareStandardStreams();
+  std::set_new_handler(cannotStart);
+  // A reader that leaves early ends the run as it ends any filter.
+  const platform::StandardStreams streams =
+      platform::prepareStandardStreams(platform::BrokenPipe::kAsInherited);
   const Arguments arguments = parse(platform::commandLine(argc, argv));
   const std::string textName =
       arguments.text ? platform::displayName(*arguments.text) : "standard input";
@@ -260,15 +285,19 @@ int run(int argc, char** argv) {
   std::string reason;
   reason.reserve(platform::kReasonCapacity);
   if (arguments.action != Arguments::Action::kEncode)
-    return answer(arguments, standardOutputOpen, reason);
+    return answer(arguments, streams.outputOpen, reason);
 
   // 1 to 3. The text, then its first block, then the ostrevic file, emptied
   //    only once it is known not to be the text. Standard output must not be
   //    the text's own file, which the ostrevic file would overwrite as it is
-  //    read.
+  //    read. A standard input closed at start holds no text, not an empty one.
+  if (!arguments.text && !streams.inputOpen) {
+    complain({"cannot read standard input: ", std::strerror(EBADF)});
+    return kFailed;
+  }
   using quarvend::StandardOutputUse;
   const StandardOutputUse use = arguments.file ? StandardOutputUse::kUnused
-                                : standardOutputOpen
+                                : streams.outputOpen
                                     ? StandardOutputUse::kWritten
                                     : StandardOutputUse::kWrittenButClosed;
   quarvend::RunFiles files;
@@ -278,6 +307,9 @@ int run(int argc, char** argv) {
                              kBlockSize, files, reason);
   if (opening != quarvend::RunFilesOpening::kOpened)
     return refuse(opening, textName, fileName, reason);
+  // Every piece of memory the run needs is had by now; a thread that cannot be
+  // started to read ahead is done without.
+  std::set_new_handler(nullptr);
 
   // 4. Encode.
   quarvend::DosTextWriter output(fileBuffer, sizeof fileBuffer);
@@ -303,10 +335,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return quarvend::runGuarded([&] { return run(argc, argv); },
-                              [] {
-                                complain({"cannot start: ", std::strerror(ENOMEM)});
-                              },
-                              kFailed);
-}
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -4,7 +4,12 @@
 // main runs the steps of a run in their fixed order. It alone decides what the
 // user sees and the exit status; the modules it calls only return results.
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,10 +33,12 @@ constexpr std::string_view kBannerSecond = " - an 'ostrevic trellimator'\n";
 constexpr std::string_view kUsage = "\nUsage: quarvend <inputfile> [<outputfile>]\n";
 constexpr std::string_view kNotOstrevic =
     "\nThe input file is not a valid ostrevic file.\n";
-constexpr std::string_view kSameFile =
-    "\nThe input file and the output file are the same file.\n";
-constexpr std::string_view kCodeOutOfRange =
-    "\nThe input file holds a code outside 0 to 255; decoding stopped there.\n";
+constexpr std::string_view kNoOptions =
+    "\nquarvend takes no options; its manual (man quarvend, or quarvend.html in the "
+    "Windows zip) describes it.\n";
+constexpr std::string_view kNoWildcards =
+    "\nThe console does not expand wildcards; the for loop in README.txt names each "
+    "file in turn.\n";
 constexpr std::string_view kNoMemory =
     "\nquarvend cannot start: Cannot allocate memory.\n";
 
@@ -65,6 +72,46 @@ int closeWith(DosTextWriter& output, std::size_t console,
   return output.close(console) ? status : kOutputLost;
 }
 
+// Ends the run for want of memory at its start, when no file has been touched
+// yet: a new_handler, since with that little memory the exception that would
+// carry the failure cannot be had either. It allocates nothing unless its
+// message cannot be written.
+[[noreturn]] void cannotStart() {
+  // Should a failing write still want memory for its reason, the run ends by
+  // the exception instead of coming back here.
+  std::set_new_handler(nullptr);
+  DosTextWriter output(textBuffer, kTextSize, DosTextWriter::Reasons::kUnreserved);
+  FileSink consoleSink(platform::kStandardOutput);
+  closeWith(output, output.addSink(consoleSink), {kNoMemory}, kRefused);
+  std::_Exit(kRefused);
+}
+
+// What may help the user on from an input name that cannot be opened: that
+// there are no options, for a name that looks like one (a dash first, or a
+// slash and one character, as in /?), or else that nothing expands a wildcard.
+std::string_view hintFor(const platform::NativeName& name) {
+  if ((!name.empty() && name[0] == '-') || (name.size() == 2 && name[0] == '/'))
+    return kNoOptions;
+  const bool wildcard =
+      std::any_of(name.begin(), name.end(), [](auto c) { return c == '*' || c == '?'; });
+  return platform::kWildcardsReachTheProgram && wildcard ? kNoWildcards : "";
+}
+
+// A code outside the table as the message shows it: its value, and whether
+// that is only where its magnitude stopped counting. `buffer` holds the digits.
+struct CodeWords {
+  std::string_view value;
+  std::string_view beyond;
+};
+
+CodeWords wordsFor(std::int64_t code, char (&buffer)[24]) {
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
+  const std::string_view value(buffer, static_cast<std::size_t>(end - buffer));
+  if (code == EncodedReader::kMagnitudeCap) return {value, " or more"};
+  if (code == -std::int64_t{EncodedReader::kMagnitudeCap}) return {value, " or less"};
+  return {value, ""};
+}
+
 // The names the run was given, shown as the user would write them.
 struct Names {
   std::string input;
@@ -72,22 +119,24 @@ struct Names {
 };
 
 // Ends a run whose files could not all be opened with its message. A name it
-// cannot open may be a guess at an option, so the usage line follows. Standard
+// cannot open may be a guess at an option, so the usage line follows, and a
+// hint where one helps. Standard
 // output that is the input refuses the run without a word, since every word
 // would land in the input. Refusing the output file is told on standard
 // output, so it lands after the file's content, which is otherwise unchanged.
 int refuse(quarvend::RunFilesOpening opening, const Names& names,
-           const std::string& reason, DosTextWriter& output, std::size_t console) {
+           const platform::NativeName& inputWord, const std::string& reason,
+           DosTextWriter& output, std::size_t console) {
   using Opening = quarvend::RunFilesOpening;
   const std::string_view in = names.input, out = names.output;
   switch (opening) {
     case Opening::kInputIsStandardOutput:
       return kRefused;
     case Opening::kInputCannotOpen:
-      return closeWith(
-          output, console,
-          {"\nThe input file ", in, " cannot be opened: ", reason, ".\n", kUsage},
-          kRefused);
+      return closeWith(output, console,
+                       {"\nThe input file ", in, " cannot be opened: ", reason, ".\n",
+                        kUsage, hintFor(inputWord)},
+                       kRefused);
     case Opening::kInputUntellable:
       return closeWith(output, console,
                        {"\nThe input file ", in,
@@ -98,7 +147,10 @@ int refuse(quarvend::RunFilesOpening opening, const Names& names,
                        {"\nThe output file ", out, " cannot be created: ", reason, ".\n"},
                        kRefused);
     case Opening::kOutputIsInput:
-      return closeWith(output, console, {kSameFile}, kRefused);
+      return closeWith(output, console,
+                       {"\nThe input file ", in, " and the output file ", out,
+                        " are the same file.\n"},
+                       kRefused);
     case Opening::kOutputIsStandardOutput:
       return closeWith(output, console,
                        {"\nThe output file ", out,
@@ -135,8 +187,12 @@ int finish(const EncodedReader& reader, bool readFailed, const quarvend::RunFile
   const bool fileComplete = !file || output.close(*file);
   if (reader.end() == EncodedReader::End::kNotOstrevic)
     return closeWith(output, console, {kNotOstrevic}, kSuccess);
-  if (reader.end() == EncodedReader::End::kCodeOutOfRange)
-    write(output, {kCodeOutOfRange});
+  if (reader.end() == EncodedReader::End::kCodeOutOfRange) {
+    char digits[24];
+    const CodeWords code = wordsFor(reader.outOfRangeCode(), digits);
+    write(output, {"\nThe input file holds the code ", code.value, code.beyond,
+                   ", outside 0 to 255; decoding stopped there.\n"});
+  }
   if (readFailed)
     write(output, {"\nThe input file ", names.input, " cannot be read: ", reason, ".\n"});
   const bool inputClosed = platform::closeFile(files.input, reason);
@@ -157,7 +213,12 @@ int finish(const EncodedReader& reader, bool readFailed, const quarvend::RunFile
 }
 
 int run(int argc, char** argv) {
-  const bool consoleOpenAtStart = platform::prepareStandardStreams();
+  std::set_new_handler(cannotStart);
+  // A reader that leaves early fails a write rather than ending the run: the
+  // output file still gets the whole text, and without one the status tells
+  // the loss of the only copy.
+  const platform::StandardStreams streams =
+      platform::prepareStandardStreams(platform::BrokenPipe::kFailsTheWrite);
   const std::vector<platform::NativeName> words = platform::commandLine(argc, argv);
   // Every piece of memory the run needs is taken here, before any file is
   // touched, so that a lack of it can harm nothing.
@@ -169,7 +230,7 @@ int run(int argc, char** argv) {
   DosTextWriter output(textBuffer, kTextSize);
   FileSink consoleSink(platform::kStandardOutput);
   const std::size_t console = output.addSink(consoleSink);
-  if (!consoleOpenAtStart) output.markFailed(console);
+  if (!streams.outputOpen) output.markFailed(console);
 
   // 1. No file named: banner and usage.
   if (words.empty())
@@ -183,7 +244,10 @@ int run(int argc, char** argv) {
       &words[0], withFile ? &words[1] : nullptr, quarvend::StandardOutputUse::kWritten,
       decodeBuffers.first, quarvend::kBlockSize, files, reason);
   if (opening != quarvend::RunFilesOpening::kOpened)
-    return refuse(opening, names, reason, output, console);
+    return refuse(opening, names, words[0], reason, output, console);
+  // Every piece of memory the run needs is had by now; a thread that cannot be
+  // started is done without.
+  std::set_new_handler(nullptr);
   std::optional<FileSink> fileSink;
   std::size_t file = 0;
   if (withFile) file = output.addSink(fileSink.emplace(files.output));
@@ -198,13 +262,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return quarvend::runGuarded([&] { return run(argc, argv); },
-                              [] {
-                                DosTextWriter output(textBuffer, kTextSize);
-                                FileSink consoleSink(platform::kStandardOutput);
-                                closeWith(output, output.addSink(consoleSink),
-                                          {kNoMemory}, kRefused);
-                              },
-                              kRefused);
-}
+int main(int argc, char** argv) { return run(argc, argv); }

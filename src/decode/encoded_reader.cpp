@@ -10,12 +10,6 @@
 namespace quarvend {
 namespace {
 
-// A partial code's magnitude stops growing here: every magnitude from this
-// one on is out of the table's range, whatever digits follow, so a run of
-// digits of any length is read without overflow and never wraps into range.
-constexpr std::uint16_t kTooLarge = kLargestCode + 1;
-static_assert(!isCode(kTooLarge) && SymbolTable::kSize == kTooLarge);
-
 // After a scan that decoded fewer codes than this, the scanner is not worth
 // its setup here, and a stretch of codes is read the plain way before it is
 // tried again. The stretch starts short, so that a lone sign or long code
@@ -120,7 +114,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
           negative_ = false;
-          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+          magnitude_ = static_cast<std::uint32_t>(byte - '0');
         } else if (byte == '+' || byte == '-') {
           stage_ = Stage::kSign;
           negative_ = byte == '-';
@@ -132,7 +126,7 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
       case Stage::kSign:
         if (isDigit(byte)) {
           stage_ = Stage::kCode;
-          magnitude_ = static_cast<std::uint16_t>(byte - '0');
+          magnitude_ = static_cast<std::uint32_t>(byte - '0');
         } else if (!isDroppedOnReading(byte)) {
           endWith(End::kEndOfList);
           return at;
@@ -140,8 +134,8 @@ const unsigned char* EncodedReader::nextCodes(const unsigned char* at,
         break;
       case Stage::kCode:
         if (isDigit(byte)) {
-          magnitude_ = std::min<std::uint16_t>(
-              static_cast<std::uint16_t>(magnitude_ * 10 + (byte - '0')), kTooLarge);
+          magnitude_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+              std::uint64_t{magnitude_} * 10 + (byte - '0'), kMagnitudeCap));
           break;
         }
         if (isDroppedOnReading(byte)) break;

@@ -34,6 +34,10 @@ class EncodedReader {
     kCodeOutOfRange,  // a code outside 0 to 255; nothing was written for it
   };
 
+  // A code's magnitude stops growing here, so that a run of digits of any
+  // length is read without overflow and never wraps into the table's range.
+  static constexpr std::uint32_t kMagnitudeCap = 1'000'000'000;
+
   // The most bytes that feed() of `size` bytes, or finish(), appends.
   static constexpr std::size_t maxOutput(std::size_t size) {
     return kMaxFormSize * (size + 1);
@@ -61,6 +65,10 @@ class EncodedReader {
 
   ScanFunction scan() const { return scan_; }
   End end() const { return end_; }
+  // For kCodeOutOfRange: that code, its magnitude at most kMagnitudeCap.
+  std::int64_t outOfRangeCode() const {
+    return negative_ ? -std::int64_t{magnitude_} : std::int64_t{magnitude_};
+  }
   bool ended() const { return stage_ == Stage::kEnded; }
   // True once the start marker has been read (the list may have ended since).
   bool pastMarker() const { return stage_ > Stage::kMarker && end_ != End::kNotOstrevic; }
@@ -83,7 +91,7 @@ class EncodedReader {
   Stage stage_ = Stage::kLeadIn;
   End end_ = End::kNone;
   bool negative_ = false;        // the pending sign was '-'
-  std::uint16_t magnitude_ = 0;  // the partial code's digits, stopped at kTooLarge
+  std::uint32_t magnitude_ = 0;  // the partial code's digits, up to kMagnitudeCap
 };
 
 }  // namespace quarvend

@@ -12,8 +12,9 @@ bool FileSink::write(const unsigned char* data, std::size_t size, std::string& r
 
 bool FileSink::close(std::string& reason) { return platform::closeFile(fd_, reason); }
 
-DosTextWriter::DosTextWriter(unsigned char* buffer, std::size_t capacity)
+DosTextWriter::DosTextWriter(unsigned char* buffer, std::size_t capacity, Reasons reasons)
     : buffer_(buffer), capacity_(capacity) {
+  if (reasons == Reasons::kUnreserved) return;
   for (Sink& sink : sinks_) sink.reason.reserve(platform::kReasonCapacity);
   laterReason_.reserve(platform::kReasonCapacity);
 }

@@ -43,10 +43,15 @@ class DosTextWriter {
  public:
   static constexpr std::size_t kMaxSinks = 2;
 
+  // Whether the writer takes the room for its sinks' reasons up front.
+  enum class Reasons { kReserved, kUnreserved };
+
   // Buffers in buffer[0..capacity), which must outlive the writer; capacity
-  // is at least kMaxFormSize.
-  // Takes all the memory it needs now: nothing allocates later.
-  DosTextWriter(unsigned char* buffer, std::size_t capacity);
+  // is at least kMaxFormSize. Takes all the memory it needs now, so that
+  // nothing allocates later; kUnreserved takes none (for telling that memory
+  // is lacking), and a failing sink then allocates to keep its reason.
+  DosTextWriter(unsigned char* buffer, std::size_t capacity,
+                Reasons reasons = Reasons::kReserved);
 
   // Adds `sink`, flushed before the sinks added earlier, and returns its
   // number. It receives every byte written from now on, until it is closed.

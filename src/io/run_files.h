@@ -47,20 +47,4 @@ RunFilesOpening openRunFiles(const platform::NativeName* input,
                              unsigned char* block, std::size_t blockSize, RunFiles& files,
                              std::string& reason);
 
-// Runs `run` and returns its status. Nothing a run allocates after its start
-// can fail, so an exception means the start could not get its memory, before
-// any file was touched: `tellNoMemory` is tried, and `status` returned.
-template <class Run, class Tell>
-int runGuarded(Run run, Tell tellNoMemory, int status) noexcept {
-  try {
-    return run();
-  } catch (...) {
-    try {
-      tellNoMemory();
-    } catch (...) {
-    }
-    return status;
-  }
-}
-
 }  // namespace quarvend

@@ -24,18 +24,39 @@ using NativeName = std::string;
 // without allocating.
 inline constexpr std::size_t kReasonCapacity = 256;
 
+// Whether wildcards in the command line reach the program as they were typed:
+// the Windows console leaves them to each program, a POSIX shell expands them.
+#ifdef _WIN32
+inline constexpr bool kWildcardsReachTheProgram = true;
+#else
+inline constexpr bool kWildcardsReachTheProgram = false;
+#endif
+
 inline constexpr int kStandardInput = 0;
 inline constexpr int kStandardOutput = 1;
 inline constexpr int kStandardError = 2;
 
+// What a write to a pipe whose reader has left does to the process.
+enum class BrokenPipe {
+  kFailsTheWrite,  // the write fails with the system's reason, like any other
+  kAsInherited,    // as the parent process left it: where there are signals, by
+                   // default SIGPIPE ends the process quietly, as it does a filter
+};
+
+// Which of the standard streams the process was started with.
+struct StandardStreams {
+  bool inputOpen = true;
+  bool outputOpen = true;
+};
+
 // Makes the three standard descriptors safe to use: any of 0 to 2 that is
 // closed gets the null device, so that no file the tool opens later can land
 // on one of them, and the three standard streams are put in binary mode where
-// the C runtime would otherwise translate line ends and stop at a Ctrl-Z. A broken pipe
-// or a file-size limit makes a write fail instead of ending the process. Returns false
-// when standard output was closed at start, which the caller must treat as a failed
-// output.
-bool prepareStandardStreams();
+// the C runtime would otherwise translate line ends and stop at a Ctrl-Z. A
+// file-size limit makes a write fail instead of ending the process, and a
+// broken pipe does what `brokenPipe` says. Says which streams were closed at
+// start: the caller must treat them as failed, since the null device stands in.
+StandardStreams prepareStandardStreams(BrokenPipe brokenPipe);
 
 // The file names given on the command line, without the program name.
 std::vector<NativeName> commandLine(int argc, char** argv);

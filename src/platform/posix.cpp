@@ -18,15 +18,16 @@ using os::setReason;
 // Files of 2 GiB or more, and offsets past that, on 32-bit systems too.
 static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64 (CMakeLists.txt)");
 
-bool prepareStandardStreams() {
-  // A reader that leaves early or a file-size limit then fails a write like
-  // any other (EPIPE, EFBIG) instead of killing the run.
-  signal(SIGPIPE, SIG_IGN);
+StandardStreams prepareStandardStreams(BrokenPipe brokenPipe) {
+  // A file-size limit then fails a write like any other (EFBIG) instead of
+  // killing the run, and so does a reader that leaves early (EPIPE) when asked.
+  if (brokenPipe == BrokenPipe::kFailsTheWrite) signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
-  bool outputOpen = true;
+  StandardStreams streams;
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    if (fd == kStandardOutput) outputOpen = false;
+    if (fd == kStandardInput) streams.inputOpen = false;
+    if (fd == kStandardOutput) streams.outputOpen = false;
     // open() returns the lowest free descriptor, which is this one.
     const int nul = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (nul >= 0 && nul != fd) {
@@ -34,7 +35,7 @@ bool prepareStandardStreams() {
       ::close(nul);
     }
   }
-  return outputOpen;
+  return streams;
 }
 
 std::vector<NativeName> commandLine(int argc, char** argv) {

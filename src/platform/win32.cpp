@@ -108,25 +108,33 @@ bool diskFileId(HANDLE handle, DiskFileId& id, DWORD& error) {
   return true;
 }
 
+// Opens `name`. The C runtime refuses a folder as it does a file it may not
+// use; the folder is told as one, as on POSIX.
 bool openWith(const NativeName& name, int flags, int& fd, std::string& reason) {
   fd = -1;
-  const errno_t error = _wsopen_s(&fd, openableName(name).c_str(), flags | _O_BINARY,
-                                  _SH_DENYNO, _S_IREAD | _S_IWRITE);
+  const NativeName openable = openableName(name);
+  const errno_t error = _wsopen_s(&fd, openable.c_str(), flags | _O_BINARY, _SH_DENYNO,
+                                  _S_IREAD | _S_IWRITE);
   if (error == 0) return true;
-  setReason(reason, error);
+  const DWORD attributes = GetFileAttributesW(openable.c_str());
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  setReason(reason, error == EACCES && folder ? EISDIR : error);
   return false;
 }
 
 }  // namespace
 
-bool prepareStandardStreams() {
-  bool outputOpen = true;
+// Windows has no signal for a broken pipe: a write to one always fails.
+StandardStreams prepareStandardStreams(BrokenPipe) {
+  StandardStreams streams;
   for (int fd = 0; fd <= 2; ++fd) {
     // A stream the process was started without (a null standard handle)
     // shows as -1 in msvcrt but as -2 in the Universal C runtime.
     const intptr_t handle = _get_osfhandle(fd);
     if (handle == -1 || handle == -2) {
-      if (fd == kStandardOutput) outputOpen = false;
+      if (fd == kStandardInput) streams.inputOpen = false;
+      if (fd == kStandardOutput) streams.outputOpen = false;
       const int nul = _wopen(L"NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
       if (nul >= 0 && nul != fd) {
         _dup2(nul, fd);
@@ -137,7 +145,7 @@ bool prepareStandardStreams() {
   _setmode(kStandardInput, _O_BINARY);
   _setmode(kStandardOutput, _O_BINARY);
   _setmode(kStandardError, _O_BINARY);
-  return outputOpen;
+  return streams;
 }
 
 std::vector<NativeName> commandLine(int, char**) {
@@ -255,15 +263,25 @@ Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t s
   return Step::kFailed;
 }
 
+// Through WriteFile, so that a failure is told in the words a read's would
+// be. A pipe whose reader has left fails with ERROR_NO_DATA, the pipe being
+// closed (under Wine: ERROR_PIPE_NOT_CONNECTED), a broken pipe to a writer.
 Step writeOnce(int fd, const unsigned char* data, std::size_t size, std::size_t& written,
                std::string& reason) {
-  const int result = _write(fd, data, static_cast<unsigned>(size));
+  DWORD count = 0;
+  if (!WriteFile(handleOf(fd), data, static_cast<DWORD>(size), &count, nullptr)) {
+    const DWORD error = GetLastError();
+    const bool broken = error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED;
+    setReason(reason, broken ? EPIPE : errnoFor(error));
+    return Step::kFailed;
+  }
   // A write that stores nothing without an error would only repeat itself.
-  if (result == 0) {
+  if (count == 0) {
     setReason(reason, ENOSPC);
     return Step::kFailed;
   }
-  return stepAfter(result, written, reason);
+  written = count;
+  return Step::kDone;
 }
 
 // A Windows pipe in no-wait mode has nothing to wait on for room, so the

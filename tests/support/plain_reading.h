@@ -37,10 +37,11 @@ struct Decoded {
   EncodedReader::End end = EncodedReader::End::kNone;
   std::string text;  // in on-disk form: every line feed after a carriage return
   bool readFailed = false;
+  std::int64_t code = 0;  // for kCodeOutOfRange: that code, ten digits and more as 10^9
 
   bool operator==(const Decoded&) const = default;
   friend void PrintTo(const Decoded& decoded, std::ostream* out) {
-    *out << "end " << static_cast<int>(decoded.end)
+    *out << "end " << static_cast<int>(decoded.end) << ", code " << decoded.code
          << (decoded.readFailed ? ", read failed" : "") << ", text \"" << decoded.text
          << '"';
   }
@@ -88,15 +89,21 @@ inline Decoded plainReading(std::string_view raw, bool breaksOff = false) {
     std::string digits;
     while (isDigit(at)) digits += text[at++];
     if (brokenOff(at)) return decoded;
-    const int value = digits.size() > 3 ? 1000 : std::stoi(digits);
+    const std::int64_t value = digits.size() >= 10 ? 1'000'000'000 : std::stoll(digits);
     if (value > 255 || (negative && value != 0)) {
       decoded.end = EncodedReader::End::kCodeOutOfRange;
+      decoded.code = negative ? -value : value;
       return decoded;
     }
     const unsigned char byte = plainByteFor(value);
     if (byte == '\n') decoded.text += '\r';
     decoded.text += static_cast<char>(byte);
   }
+}
+
+inline std::int64_t codeOf(const EncodedReader& reader) {
+  return reader.end() == EncodedReader::End::kCodeOutOfRange ? reader.outOfRangeCode()
+                                                             : 0;
 }
 
 // Feeds `raw` to a reader that scans with `scan`, in pieces of the sizes in
@@ -121,7 +128,7 @@ inline Decoded decodeInPieces(std::string_view raw,
   const std::size_t used = out.size();
   out.resize(used + EncodedReader::maxOutput(0));
   out.resize(used + reader.finish(out.data() + used));
-  return {reader.end(), std::string(out.begin(), out.end())};
+  return {reader.end(), std::string(out.begin(), out.end()), false, codeOf(reader)};
 }
 
 // Decodes `source` the way the tool does, as a large regular file split into
@@ -151,7 +158,7 @@ inline Decoded decodeFrom(ByteSource& source, std::size_t blockSize, unsigned th
   const InputEnd end = decodeInput(source, first, reader, output, *buffers,
                                    {blockSize, {true, UINT64_MAX, threads}}, reason);
   output.close(number);
-  return {reader.end(), sink.bytes, end == InputEnd::kReadFailed};
+  return {reader.end(), sink.bytes, end == InputEnd::kReadFailed, codeOf(reader)};
 }
 
 // decodeFrom on `raw`, which hands out at most `blockSize` bytes a read. Every

@@ -70,6 +70,23 @@ inline std::string closingMessage(const std::string& name) {
   return "\r\nYour 'quarvended' (decoded) text is in " + name + "\r\n";
 }
 
+// A bash script for ToolOptions::wrapper: runs the program under a rising
+// limit on its memory, from less than the loader needs to more than the run
+// takes, which the first success shows. The runs must end, in this order,
+// with the loader's refusal, then the program's own "cannot start" with the
+// output file (its last argument) left as it was, then success; each run that
+// does not is told on standard error. Then it runs the program once more,
+// without a limit.
+inline const std::string kMemorySweep =
+    "exec 3>&2 2>/dev/null; last=${@: -1}; m=$(mktemp); seen=0\n"
+    "for k in $(seq 1024 16 65536); do printf keep >\"$last\"\n"
+    "  (ulimit -v $k; exec \"$0\" \"$@\") >$m 2>&1; s=$?; n=9\n"
+    "  case $s in 139) n=0;; 127) n=1;; 0) n=3;; 1) grep -q 'cannot start: Cannot "
+    "allocate memory' $m && [ \"$(cat \"$last\")\" = keep ] && n=2;; esac\n"
+    "  if [ $n = 9 ] || [ $n -lt $seen ]; then echo \"$k KiB: status $s\" >&3;"
+    " else seen=$n; fi; [ $n = 3 ] && break\n"
+    "done; rm $m; printf keep >\"$last\"; exec 2>&3; exec \"$0\" \"$@\"\n";
+
 std::string readBytes(const std::filesystem::path& path);
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 
