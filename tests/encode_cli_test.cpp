@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +36,11 @@ TEST(EncodeCliTest, Rows) {
   TextEncoder firstBlock(encodeRunPortable);
   std::string bigPrefix = encodeInPieces(big.substr(0, 1 << 16), {0}, firstBlock);
   bigPrefix.resize(bigPrefix.size() - 2);
+  // A tab many blocks in: where it stands counts every line feed before it.
+  writeBytes(scratch.path() / "bigtab.txt", big + "\tx");
+  const std::string bigTabAt =
+      "line " + std::to_string(1 + std::count(big.begin(), big.end(), '\n')) +
+      ", column " + std::to_string(big.size() - big.rfind('\n'));
   const std::string usage = "Usage: quarvend-encode [<textfile> [<ostfile>]]\n";
   const std::string p = "quarvend-encode: ";
   struct Row {
@@ -61,6 +67,10 @@ TEST(EncodeCliTest, Rows) {
            "into "
            "spaces\n",
        1, "=+\r\n27 28 0"},
+      {"bigtab.txt out.ost", "",
+       p + "bigtab.txt, " + bigTabAt +
+           ": byte 9 (tab) has no code; expand(1) turns tabs into spaces\n",
+       1, bigEncoded.substr(0, bigEncoded.size() - 2)},
       {"missing.txt out.ost", "",
        p + "cannot open missing.txt: No such file or directory\n", 1},
       {". out.ost", "", p + "cannot open .: Is a directory\n", 1},

@@ -250,10 +250,12 @@ bool encode(int textFd, std::size_t got, TextEncoder& encoder,
   // The blocks after the first are read ahead, as the one before is encoded.
   quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd));
   const unsigned char* block = textBlock;
+  const quarvend::LineFeeds* lines = nullptr;
   for (;;) {
-    output.commit(encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got))));
+    output.commit(
+        encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got)), lines));
     if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
-    if (!ahead.next(block, got, reason)) return false;
+    if (!ahead.next(block, got, lines, reason)) return false;
   }
   output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
   return true;

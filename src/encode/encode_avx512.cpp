@@ -77,6 +77,13 @@ constexpr SpreadIndexes kSpread = [] {
   }
   return spread;
 }();
+// A byte without a code that is no carriage return.
+constexpr char kFiller = [] {
+  for (std::size_t byte = 0;; ++byte)
+    if (kCodeTexts[byte].size == kStops && byte != kLineEndFirst)
+      return static_cast<char>(byte);
+}();
+
 constexpr std::uint64_t kSpaces = 0x1111111111111111;  // byte 0 of each slot
 
 QUARVEND_AVX512 inline __m512i loadRow(const ByteRow& row) {
@@ -103,19 +110,24 @@ bool encodeRunAvx512Usable() {
   return true QUARVEND_AVX512_FEATURES(QUARVEND_SUPPORTED);
 }
 
-// Takes whole chunks while the byte after each is in the run, so that a
-// carriage return at a chunk's end is judged by it, and stops at a chunk that
-// holds a byte needing a rule of its own; the portable kernel takes it from
-// there. Writes reach 66 bytes past a group's output, which the room for 5
-// bytes per text byte and kKernelSlack covers.
+// Takes a chunk at a time, the last one short when the run is, judging a
+// carriage return at a chunk's end by the byte after it; a chunk that holds a
+// byte needing a rule of its own goes one code at a time, up to that byte.
+// Writes reach 66 bytes past a group's output, which the room for 5 bytes per
+// text byte and kKernelSlack covers.
 QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
                                                      unsigned char*& out,
                                                      std::size_t& lineWidth) {
   unsigned char* to = out;
   std::size_t width = lineWidth;
-  while (limit - at > static_cast<std::ptrdiff_t>(kChunk)) {
-    const __m512i bytes = _mm512_loadu_si512(at);
+  while (at != limit) {
+    const bool last = limit - at <= static_cast<std::ptrdiff_t>(kChunk);
+    const auto size = last ? static_cast<std::size_t>(limit - at) : kChunk;
+    // The bytes past a short chunk read as one without a code, so that they
+    // write nothing.
+    const std::uint64_t inRun = _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(size));
+    const __m512i bytes = _mm512_mask_loadu_epi8(_mm512_set1_epi8(kFiller), inRun, at);
     const __m512i digits[3] = {lookUp(kDigits[0], bytes), lookUp(kDigits[1], bytes),
                                lookUp(kDigits[2], bytes)};
     // Bytes without a code have no first digit; of them only a carriage
@@ -123,8 +135,18 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     const std::uint64_t coded = _mm512_test_epi8_mask(digits[0], digits[0]);
     const std::uint64_t joining =
         bytesEqual(bytes, '\r') &
-        (bytesEqual(bytes, '\n') >> 1 | std::uint64_t{at[kChunk] == '\n'} << 63);
-    if ((coded | joining) != ~std::uint64_t{0}) break;
+        (bytesEqual(bytes, '\n') >> 1 | std::uint64_t{!last && at[kChunk] == '\n'} << 63);
+    if ((coded | joining) != inRun) {
+      // Copies, so that the chain through the group loop stays in registers.
+      const unsigned char* const end = at + size;
+      unsigned char* singlyTo = to;
+      std::size_t singlyWidth = width;
+      at = encodeRunSingly(at, end, limit, singlyTo, singlyWidth);
+      to = singlyTo;
+      width = singlyWidth;
+      if (at != end) break;
+      continue;
+    }
 
     for (std::size_t group = 0; group < 4; ++group) {
       const __m512i firstTwo = _mm512_permutex2var_epi8(
@@ -165,11 +187,11 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
       to += count + newLine;
       width = newLine ? count - before - 1 : width + count;
     }
-    at += kChunk;
+    at += size;
   }
   out = to;
   lineWidth = width;
-  return encodeRunPortable(at, limit, out, lineWidth);
+  return at;
 }
 
 }  // namespace quarvend

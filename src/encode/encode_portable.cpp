@@ -42,6 +42,38 @@ const PairText* pairTexts() {
 
 constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
 
+enum class Step {
+  kStopped,  // the byte needs a rule of its own; nothing moved
+  kOnLine,   // the code went on the line
+  kPassed,   // a new line started, or a carriage return went with its line feed
+};
+
+// Lays out the code of *at, which lies before `limit`, and moves past it.
+inline Step encodeOne(const unsigned char*& at, const unsigned char* limit,
+                      unsigned char*& to, std::size_t& width) {
+  const CodeText& text = kCodeTexts[*at];
+  if (text.size == kStops) {
+    // A carriage return before a line feed is part of that line end.
+    if (*at != kLineEndFirst || limit - at < 2 || at[1] != kLineFeed)
+      return Step::kStopped;
+    ++at;
+    return Step::kPassed;
+  }
+  ++at;
+  if (width + text.size <= kLineWidth) {
+    std::memcpy(to, text.bytes, sizeof text.bytes);
+    to += text.size;
+    width += text.size;
+    return Step::kOnLine;
+  }
+  // The code starts a new line: the line end takes the place of its space.
+  std::memcpy(to + kLineEnd.size - 1, text.bytes, sizeof text.bytes);
+  std::memcpy(to, kLineEnd.bytes, kLineEnd.size);
+  to += kLineEnd.size - 1 + text.size;
+  width = text.size - 1u;
+  return Step::kPassed;
+}
+
 }  // namespace
 
 const unsigned char* encodeRunPortable(const unsigned char* at,
@@ -69,31 +101,22 @@ const unsigned char* encodeRunPortable(const unsigned char* at,
     // is passed.
     for (;;) {
       if (at == limit) goto done;
-      const CodeText& text = kCodeTexts[*at];
-      if (text.size == kStops) {
-        // A carriage return before a line feed is part of that line end.
-        if (*at != kLineEndFirst || limit - at < 2 || at[1] != kLineFeed) goto done;
-        ++at;
-        break;
-      }
-      ++at;
-      if (width + text.size <= kLineWidth) {
-        std::memcpy(to, text.bytes, sizeof text.bytes);
-        to += text.size;
-        width += text.size;
-        continue;
-      }
-      // The code starts a new line: the line end takes the place of its space.
-      std::memcpy(to + kLineEnd.size - 1, text.bytes, sizeof text.bytes);
-      std::memcpy(to, kLineEnd.bytes, kLineEnd.size);
-      to += kLineEnd.size - 1 + text.size;
-      width = text.size - 1u;
-      break;
+      const Step step = encodeOne(at, limit, to, width);
+      if (step == Step::kStopped) goto done;
+      if (step == Step::kPassed) break;
     }
   }
 done:
   out = to;
   lineWidth = width;
+  return at;
+}
+
+const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* until,
+                                     const unsigned char* limit, unsigned char*& out,
+                                     std::size_t& width) {
+  while (at != until && encodeOne(at, limit, out, width) != Step::kStopped) {
+  }
   return at;
 }
 

@@ -24,25 +24,33 @@ std::size_t TextEncoder::startFile(unsigned char* out) {
   return 2;
 }
 
-void TextEncoder::passOver(const unsigned char* text, std::size_t size) {
+LineFeeds countLineFeeds(const unsigned char* text, std::size_t size) {
   const unsigned char* const end = text + size;
   // Counted in runs short enough for a byte-wide count, which the compiler
   // does many bytes at a time.
-  std::uint64_t lineFeeds = 0;
+  LineFeeds lines;
   for (const unsigned char* run = text; run < end;) {
     const unsigned char* const runEnd = end - run > 255 ? run + 255 : end;
     std::uint8_t count = 0;
     for (; run < runEnd; ++run) count += *run == kLineFeed;
-    lineFeeds += count;
+    lines.count += count;
   }
-  if (lineFeeds == 0) {
-    lineBytes_ += size;
+  const auto lastLineFeed = lines.count == 0
+                                ? std::make_reverse_iterator(text)
+                                : std::find(std::make_reverse_iterator(end),
+                                            std::make_reverse_iterator(text), kLineFeed);
+  lines.after =
+      static_cast<std::uint64_t>(lastLineFeed - std::make_reverse_iterator(end));
+  return lines;
+}
+
+void TextEncoder::passOver(const LineFeeds& lines) {
+  if (lines.count == 0) {
+    lineBytes_ += lines.after;
     return;
   }
-  line_ += lineFeeds;
-  const auto lastLineFeed = std::find(std::make_reverse_iterator(end),
-                                      std::make_reverse_iterator(text), kLineFeed);
-  lineBytes_ = static_cast<std::uint64_t>(lastLineFeed - std::make_reverse_iterator(end));
+  line_ += lines.count;
+  lineBytes_ = lines.after;
 }
 
 void TextEncoder::stopAtUncoded(unsigned char byte) {
@@ -55,7 +63,7 @@ void TextEncoder::stopAtUncoded(unsigned char byte) {
 }
 
 std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
-                              unsigned char* out) {
+                              unsigned char* out, const LineFeeds* lines) {
   if (stage_ != Stage::kText) return 0;
   unsigned char* const begin = out;
   if (!started_) out += startFile(out);
@@ -71,13 +79,12 @@ std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
   std::size_t width = lineWidth_;
   const unsigned char* const at = encode_(block, limit, out, width);
   lineWidth_ = static_cast<std::uint8_t>(width);
-  if (at == limit) {
-    passOver(block, size);
-  } else if (*at == kLineEndFirst && at + 1 == limit) {
-    passOver(block, size);
-    pendingReturn_ = true;
+  const bool whole = at == limit || (*at == kLineEndFirst && at + 1 == limit);
+  if (whole) {
+    passOver(lines ? *lines : countLineFeeds(block, size));
+    pendingReturn_ = at != limit;
   } else {
-    passOver(block, static_cast<std::size_t>(at - block));
+    passOver(countLineFeeds(block, static_cast<std::size_t>(at - block)));
     if (endsInput(*at)) {
       stage_ = Stage::kMarkEnded;
     } else {

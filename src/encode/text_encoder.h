@@ -15,6 +15,16 @@ struct TextPosition {
   std::uint64_t column = 1;
 };
 
+// What a block's line feeds do to a text position: how many it holds, and
+// how many bytes follow the last of them (all of its bytes when it has none).
+struct LineFeeds {
+  std::uint64_t count = 0;
+  std::uint64_t after = 0;
+};
+
+// The line feeds of text[0..size).
+LineFeeds countLineFeeds(const unsigned char* text, std::size_t size);
+
 // A streaming encoder. It is fed the text one block at a time, in order, and
 // appends the ostrevic file to the caller's buffer: the start marker on a line
 // of its own, then each byte's code, in CR LF lines of at most kLineWidth
@@ -44,8 +54,10 @@ class TextEncoder {
 
   // Encodes block[0..size), the text's next bytes, into `out`, which has room
   // for maxOutput(size) bytes. Returns how many bytes it stored. Once the
-  // stage is no longer kText it stores nothing more.
-  std::size_t feed(const unsigned char* block, std::size_t size, unsigned char* out);
+  // stage is no longer kText it stores nothing more. `lines`, when given, is
+  // countLineFeeds of the block, counted already (say on another thread).
+  std::size_t feed(const unsigned char* block, std::size_t size, unsigned char* out,
+                   const LineFeeds* lines = nullptr);
 
   // The text has ended: ends its last line, or stops at a carriage return
   // left waiting for a line feed. Stores nothing after a byte without a
@@ -59,8 +71,8 @@ class TextEncoder {
   TextPosition uncodedAt() const { return uncodedAt_; }
 
  private:
-  // Counts text[0..size) into the position of the next byte.
-  void passOver(const unsigned char* text, std::size_t size);
+  // Moves the position of the next byte past text whose line feeds are `lines`.
+  void passOver(const LineFeeds& lines);
   void stopAtUncoded(unsigned char byte);
   std::size_t startFile(unsigned char* out);
 

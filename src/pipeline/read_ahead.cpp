@@ -42,6 +42,7 @@ void ReadAhead::run() {
     }
     // The slot is the reader's until it is marked full.
     slot.failed = !source_.read(slot.bytes, sizeof slot.bytes, slot.size, slot.reason);
+    if (!slot.failed) slot.lines = countLineFeeds(slot.bytes, slot.size);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       slot.full = true;
@@ -52,11 +53,12 @@ void ReadAhead::run() {
 }
 
 bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
-                     std::string& reason) {
+                     const LineFeeds*& lines, std::string& reason) {
   ReadAheadBuffers::Slot& slot = slots_[taken_ % ReadAheadBuffers::kSlots];
   if (!reader_.joinable()) {
     ++taken_;
     block = slot.bytes;
+    lines = nullptr;
     return source_.read(slot.bytes, sizeof slot.bytes, size, reason);
   }
   {
@@ -69,6 +71,7 @@ bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
   ++taken_;
   block = slot.bytes;
   size = slot.size;
+  lines = &slot.lines;
   if (slot.failed) reason = slot.reason;
   return !slot.failed;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "encode/text_encoder.h"
 #include "io/byte_source.h"
 
 namespace quarvend {
@@ -27,6 +28,7 @@ struct ReadAheadBuffers {
     std::size_t size = 0;
     bool failed = false;  // the read failed, with `reason`; no block follows
     std::string reason;
+    LineFeeds lines;    // counted by the reader, off the caller's thread
     bool full = false;  // read, not yet taken back by the caller; under the lock
   };
   Slot slots[kSlots];
@@ -43,9 +45,11 @@ class ReadAhead {
   ReadAhead& operator=(const ReadAhead&) = delete;
 
   // The next block, in block[0..size), valid until the next call; size 0 at
-  // the end. False, with the system's reason, when its read failed. Not
-  // called again after the end or a failure.
-  bool next(const unsigned char*& block, std::size_t& size, std::string& reason);
+  // the end; and its line feeds when the reader counted them, else null.
+  // False, with the system's reason, when its read failed. Not called again
+  // after the end or a failure.
+  bool next(const unsigned char*& block, std::size_t& size, const LineFeeds*& lines,
+            std::string& reason);
 
  private:
   void run();
