@@ -86,6 +86,11 @@ constexpr char kFiller = [] {
 
 constexpr std::uint64_t kSpaces = 0x1111111111111111;  // byte 0 of each slot
 
+// The line end that takes the place of a code's space, as the writing side
+// has it.
+constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
+static_assert(kLineEnd.size == 2, "a line end is stored as two bytes");
+
 QUARVEND_AVX512 inline __m512i loadRow(const ByteRow& row) {
   return _mm512_loadu_si512(row.bytes);
 }
@@ -99,8 +104,8 @@ QUARVEND_AVX512 inline __m512i lookUp(const DigitTable& table, __m512i index) {
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
 }
 
-QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, char value) {
-  return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(value));
+QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, unsigned char value) {
+  return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(value)));
 }
 
 }  // namespace
@@ -133,9 +138,9 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     // Bytes without a code have no first digit; of them only a carriage
     // return before a line feed goes on, and writes nothing.
     const std::uint64_t coded = _mm512_test_epi8_mask(digits[0], digits[0]);
-    const std::uint64_t joining =
-        bytesEqual(bytes, '\r') &
-        (bytesEqual(bytes, '\n') >> 1 | std::uint64_t{!last && at[kChunk] == '\n'} << 63);
+    const std::uint64_t joining = bytesEqual(bytes, kLineEndFirst) &
+                                  (bytesEqual(bytes, kLineFeed) >> 1 |
+                                   std::uint64_t{!last && at[kChunk] == kLineFeed} << 63);
     if ((coded | joining) != inRun) {
       // Copies, so that the chain through the group loop stays in registers.
       const unsigned char* const end = at + size;
@@ -182,8 +187,8 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
           _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
               ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
           packed);
-      to[before] = '\r';
-      to[before + 1] = '\n';
+      to[before] = kLineEnd.bytes[0];
+      to[before + 1] = kLineEnd.bytes[1];
       to += count + newLine;
       width = newLine ? count - before - 1 : width + count;
     }
