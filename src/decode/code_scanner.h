@@ -15,18 +15,13 @@
 #include <cstdint>
 #include <span>
 
+#include "cpu/x86.h"
 #include "format/dos_text.h"
 #include "format/ostrevic.h"
 #include "format/symbol_table.h"
 
-// The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
-// file of its own that names the instruction sets it needs beyond x86-64's;
+// The x86-64 kernels (cpu/x86.h) are each in a file of their own;
 // scan_kernels.cpp alone chooses which of them run.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define QUARVEND_X86_KERNELS 1
-#else
-#define QUARVEND_X86_KERNELS 0
-#endif
 
 namespace quarvend {
 
@@ -107,8 +102,6 @@ ScanResult scanCodesPortable(const unsigned char* raw, std::size_t size,
 ScanResult scanCodesSse2(const unsigned char* raw, std::size_t size, unsigned char* out);
 ScanResult scanCodesAvx512(const unsigned char* raw, std::size_t size,
                            unsigned char* out);
-// Whether this processor runs scanCodesAvx512.
-bool scanCodesAvx512Usable();
 #endif
 
 struct ScanKernel {

@@ -12,17 +12,6 @@
 #if QUARVEND_X86_KERNELS
 #include <immintrin.h>
 
-// The instruction sets this kernel uses, named once: its functions are built
-// for them, and scanCodesAvx512Usable asks the processor for the same list.
-#define QUARVEND_AVX512_FEATURES(X) \
-  X(avx512f) X(avx512bw) X(avx512vbmi) X(avx512vbmi2) X(bmi) X(bmi2) X(popcnt)
-// Every x86-64 processor has SSE2; it heads the string so that each feature
-// can follow a comma.
-#define QUARVEND_AFTER_COMMA(feature) "," #feature
-#define QUARVEND_AVX512 \
-  __attribute__((target("sse2" QUARVEND_AVX512_FEATURES(QUARVEND_AFTER_COMMA))))
-#define QUARVEND_SUPPORTED(feature) &&__builtin_cpu_supports(#feature)
-
 namespace quarvend {
 namespace {
 
@@ -112,11 +101,6 @@ QUARVEND_AVX512 inline __m512i loadChunk(const unsigned char* raw, std::size_t s
 }
 
 }  // namespace
-
-bool scanCodesAvx512Usable() {
-  // The processor check also covers the system's saving of the wider registers.
-  return true QUARVEND_AVX512_FEATURES(QUARVEND_SUPPORTED);
-}
 
 // Ends in front of the first code it does not handle; the zeros read past the
 // end of the input stop it there at the latest. Every chunk before the one

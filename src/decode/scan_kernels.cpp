@@ -16,7 +16,7 @@ struct Candidate {
 };
 constexpr Candidate kCandidates[] = {
 #if QUARVEND_X86_KERNELS
-    {{"avx512", scanCodesAvx512}, scanCodesAvx512Usable},
+    {{"avx512", scanCodesAvx512}, cpu::avx512Usable},
     {{"sse2", scanCodesSse2}, always},
 #endif
     {{"portable", scanCodesPortable}, always},

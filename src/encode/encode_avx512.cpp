@@ -7,19 +7,8 @@
 // positions alone, and the line end takes the place of that code's space.
 #include "encode/encode_kernels.h"
 
-#if QUARVEND_X86_ENCODE_KERNELS
+#if QUARVEND_X86_KERNELS
 #include <immintrin.h>
-
-// The instruction sets this kernel uses, named once: its functions are built
-// for them, and encodeRunAvx512Usable asks the processor for the same list.
-#define QUARVEND_AVX512_FEATURES(X) \
-  X(avx512f) X(avx512bw) X(avx512vbmi) X(avx512vbmi2) X(bmi) X(bmi2) X(popcnt)
-// Every x86-64 processor has SSE2; it heads the string so that each feature
-// can follow a comma.
-#define QUARVEND_AFTER_COMMA(feature) "," #feature
-#define QUARVEND_AVX512 \
-  __attribute__((target("sse2" QUARVEND_AVX512_FEATURES(QUARVEND_AFTER_COMMA))))
-#define QUARVEND_SUPPORTED(feature) &&__builtin_cpu_supports(#feature)
 
 namespace quarvend {
 namespace {
@@ -109,11 +98,6 @@ QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, unsigned char val
 }
 
 }  // namespace
-
-bool encodeRunAvx512Usable() {
-  // The processor check also covers the system's saving of the wider registers.
-  return true QUARVEND_AVX512_FEATURES(QUARVEND_SUPPORTED);
-}
 
 // Takes a chunk at a time, the last one short when the run is, judging a
 // carriage return at a chunk's end by the byte after it; a chunk that holds a

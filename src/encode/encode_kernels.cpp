@@ -13,8 +13,8 @@ std::span<const EncodeKernel> usableEncodeKernels() {
   };
   static const Kernels kernels = [] {
     Kernels found;
-#if QUARVEND_X86_ENCODE_KERNELS
-    if (encodeRunAvx512Usable()) found.add("avx512", encodeRunAvx512);
+#if QUARVEND_X86_KERNELS
+    if (cpu::avx512Usable()) found.add("avx512", encodeRunAvx512);
 #endif
     found.add("portable", encodeRunPortable);
     return found;

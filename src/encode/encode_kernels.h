@@ -8,16 +8,11 @@
 #include <cstdint>
 #include <span>
 
+#include "cpu/x86.h"
 #include "format/symbol_table.h"
 
-// The x86-64 kernels are built by GCC and clang (mingw-w64 too), each in a
-// file of its own that names the instruction sets it needs beyond x86-64's;
+// The x86-64 kernels (cpu/x86.h) are each in a file of their own;
 // encode_kernels.cpp alone chooses which of them run.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define QUARVEND_X86_ENCODE_KERNELS 1
-#else
-#define QUARVEND_X86_ENCODE_KERNELS 0
-#endif
 
 namespace quarvend {
 
@@ -95,11 +90,9 @@ const unsigned char* encodeRunPortable(const unsigned char* at,
 const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* until,
                                      const unsigned char* limit, unsigned char*& out,
                                      std::size_t& width);
-#if QUARVEND_X86_ENCODE_KERNELS
+#if QUARVEND_X86_KERNELS
 const unsigned char* encodeRunAvx512(const unsigned char* at, const unsigned char* limit,
                                      unsigned char*& out, std::size_t& width);
-// Whether this processor runs encodeRunAvx512.
-bool encodeRunAvx512Usable();
 #endif
 
 struct EncodeKernel {
