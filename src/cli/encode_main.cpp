@@ -206,8 +206,8 @@ int answer(const Arguments& arguments, bool standardOutputOpen, std::string& rea
 }
 
 // Tells why the run's files could not all be opened.
-int refuse(quarvend::RunFilesOpening opening, std::string_view textName,
-           std::string_view fileName, const std::string& reason) {
+void refuse(quarvend::RunFilesOpening opening, std::string_view textName,
+            std::string_view fileName, const std::string& reason) {
   using Opening = quarvend::RunFilesOpening;
   switch (opening) {
     case Opening::kInputCannotOpen:
@@ -236,7 +236,6 @@ int refuse(quarvend::RunFilesOpening opening, std::string_view textName,
     case Opening::kOpened:
       break;
   }
-  return kFailed;
 }
 
 // Encodes the text a block at a time, after its first block[0..got), until
@@ -271,6 +270,33 @@ void complainOfUncoded(const TextEncoder& encoder, std::string_view textName) {
             words.name, " has no code", words.hint});
 }
 
+// Opens the text, reads its first block and opens the ostrevic file, in that
+// order; false, with the reason told, when one of them fails.
+bool openFiles(const Arguments& arguments, const platform::StandardStreams& streams,
+               std::string_view textName, std::string_view fileName,
+               quarvend::RunFiles& files, std::string& reason) {
+  // The ostrevic file is emptied only once it is known not to be the text.
+  // Standard output must not be the text's own file, which the ostrevic file
+  // would overwrite as it is read. A standard input closed at start holds no
+  // text, not an empty one.
+  if (!arguments.text && !streams.inputOpen) {
+    complain({"cannot read standard input: ", std::strerror(EBADF)});
+    return false;
+  }
+  using quarvend::StandardOutputUse;
+  const StandardOutputUse use = arguments.file ? StandardOutputUse::kUnused
+                                : streams.outputOpen
+                                    ? StandardOutputUse::kWritten
+                                    : StandardOutputUse::kWrittenButClosed;
+  const quarvend::RunFilesOpening opening =
+      quarvend::openRunFiles(arguments.text ? &*arguments.text : nullptr,
+                             arguments.file ? &*arguments.file : nullptr, use, textBlock,
+                             kBlockSize, files, reason);
+  if (opening == quarvend::RunFilesOpening::kOpened) return true;
+  refuse(opening, textName, fileName, reason);
+  return false;
+}
+
 int run(int argc, char** argv) {
   std::set_new_handler(cannotStart);
   // A reader that leaves early ends the run as it ends any filter.
@@ -289,26 +315,9 @@ int run(int argc, char** argv) {
   if (arguments.action != Arguments::Action::kEncode)
     return answer(arguments, streams.outputOpen, reason);
 
-  // 1 to 3. The text, then its first block, then the ostrevic file, emptied
-  //    only once it is known not to be the text. Standard output must not be
-  //    the text's own file, which the ostrevic file would overwrite as it is
-  //    read. A standard input closed at start holds no text, not an empty one.
-  if (!arguments.text && !streams.inputOpen) {
-    complain({"cannot read standard input: ", std::strerror(EBADF)});
-    return kFailed;
-  }
-  using quarvend::StandardOutputUse;
-  const StandardOutputUse use = arguments.file ? StandardOutputUse::kUnused
-                                : streams.outputOpen
-                                    ? StandardOutputUse::kWritten
-                                    : StandardOutputUse::kWrittenButClosed;
+  // 1 to 3. The text, then its first block, then the ostrevic file.
   quarvend::RunFiles files;
-  const quarvend::RunFilesOpening opening =
-      quarvend::openRunFiles(arguments.text ? &*arguments.text : nullptr,
-                             arguments.file ? &*arguments.file : nullptr, use, textBlock,
-                             kBlockSize, files, reason);
-  if (opening != quarvend::RunFilesOpening::kOpened)
-    return refuse(opening, textName, fileName, reason);
+  if (!openFiles(arguments, streams, textName, fileName, files, reason)) return kFailed;
   // Every piece of memory the run needs is had by now; a thread that cannot be
   // started to read ahead is done without.
   std::set_new_handler(nullptr);
