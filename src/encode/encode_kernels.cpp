@@ -1,25 +1,25 @@
 // Which encoding kernels this processor runs: the one place that chooses them.
 #include "encode/encode_kernels.h"
 
-#include <array>
+#include "cpu/kernels.h"
 
 namespace quarvend {
 
-std::span<const EncodeKernel> usableEncodeKernels() {
-  struct Kernels {
-    std::array<EncodeKernel, 2> list{};
-    std::size_t count = 0;
-    void add(const char* name, EncodeFunction encode) { list[count++] = {name, encode}; }
-  };
-  static const Kernels kernels = [] {
-    Kernels found;
+namespace {
+
+// Every kernel built, fastest first.
+constexpr cpu::Candidate<EncodeKernel> kCandidates[] = {
 #if QUARVEND_X86_KERNELS
-    if (cpu::avx512Usable()) found.add("avx512", encodeRunAvx512);
+    {{"avx512", encodeRunAvx512}, cpu::avx512Usable},
 #endif
-    found.add("portable", encodeRunPortable);
-    return found;
-  }();
-  return {kernels.list.data(), kernels.count};
+    {{"portable", encodeRunPortable}, cpu::always},
+};
+
+}  // namespace
+
+std::span<const EncodeKernel> usableEncodeKernels() {
+  static const cpu::UsableKernels kernels(kCandidates);
+  return kernels.kernels();
 }
 
 }  // namespace quarvend
