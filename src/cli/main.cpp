@@ -120,10 +120,10 @@ struct Names {
 
 // Ends a run whose files could not all be opened with its message. A name it
 // cannot open may be a guess at an option, so the usage line follows, and a
-// hint where one helps. Standard
-// output that is the input refuses the run without a word, since every word
-// would land in the input. Refusing the output file is told on standard
-// output, so it lands after the file's content, which is otherwise unchanged.
+// hint where one helps. Standard output that is the input refuses the run
+// without a word, since every word would land in the input. Refusing the
+// output file is told on standard output, so it lands after the file's
+// content, which is otherwise unchanged.
 int refuse(quarvend::RunFilesOpening opening, const Names& names,
            const platform::NativeName& inputWord, const std::string& reason,
            DosTextWriter& output, std::size_t console) {
