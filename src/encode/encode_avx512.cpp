@@ -1,10 +1,10 @@
-// The encoding kernel for processors with AVX-512 VBMI2: each chunk of 64 text
-// bytes is looked up, spread to one 4-byte slot per code and packed into
-// lines in registers, sixteen codes at a time.
+// The encoding kernel for processors with AVX-512 VBMI2: each chunk of 63 text
+// bytes is looked up, spread to one slot per code and packed into lines in
+// registers, a group of codes at a time.
 //
-// Sixteen codes take at most 64 characters, less than a line, so they cross
-// at most one line end: where it falls is found from the packed bytes'
-// positions alone, and the line end takes the place of that code's space.
+// A group's texts take less than a line, so they cross at most one line end:
+// where it falls is found from the packed bytes' positions alone, and the
+// line end takes the place of that code's space.
 #include "encode/encode_kernels.h"
 
 #if QUARVEND_X86_KERNELS
@@ -13,12 +13,13 @@
 namespace quarvend {
 namespace {
 
-constexpr std::size_t kChunk = 64;
-constexpr std::size_t kCodesPerGroup = 16;  // one 4-byte slot each in a register
-static_assert(4 * kCodesPerGroup < kLineWidth, "a group crosses one line end at most");
+constexpr std::size_t kLanes = 64;  // bytes in a register
+// Text bytes per step: one fewer than a register, so that three groups of 21
+// short codes cover a chunk.
+constexpr std::size_t kChunk = kLanes - 1;
 
 struct ByteRow {
-  unsigned char bytes[kChunk];
+  unsigned char bytes[kLanes];
 };
 
 // One byte of each byte's code text, a quarter of the table per row: digit
@@ -31,7 +32,7 @@ constexpr DigitTable digitTable(std::size_t place) {
   DigitTable table{};
   for (std::size_t byte = 0; byte < kCodeTexts.size(); ++byte) {
     const CodeText& text = kCodeTexts[byte];
-    table.quarter[byte / kChunk].bytes[byte % kChunk] =
+    table.quarter[byte / kLanes].bytes[byte % kLanes] =
         text.size != kStops && place < text.size ? text.bytes[place] : 0;
   }
   return table;
@@ -39,41 +40,84 @@ constexpr DigitTable digitTable(std::size_t place) {
 
 constexpr DigitTable kDigits[3] = {digitTable(1), digitTable(2), digitTable(3)};
 
-// Indexes that spread group g's sixteen codes to 4-byte slots: first digits
-// 1 and 2 from (first digits : second digits), then digit 3 from (that :
-// third digits); the space, byte 0 of each slot, is the index itself, kept
-// where the permute's mask leaves it.
-struct SpreadIndexes {
-  ByteRow firstTwo[4];
-  ByteRow third[4];
+// Bytes 1 to 127, most of any text, have codes of at most two digits, found
+// in the first half of a table: a chunk of them alone takes the short layout.
+constexpr unsigned char kShortFirst = 1;
+constexpr unsigned char kShortCount = 127;
+static_assert(
+    [] {
+      for (std::size_t byte = kShortFirst; byte < kShortFirst + kShortCount; ++byte)
+        if (kCodeTexts[byte].size != kStops && kCodeTexts[byte].size > 3) return false;
+      return true;
+    }(),
+    "the short layout holds two digits");
+
+// How a group's codes lie in a register: each in a slot of `slotSize` bytes,
+// its space first, for `codes` text bytes in turn.
+template <std::size_t slotSize, std::size_t codes>
+struct Layout {
+  static constexpr std::size_t kSlotSize = slotSize;
+  static constexpr std::size_t kCodes = codes;
+  static constexpr std::size_t kGroups = (kChunk + codes - 1) / codes;
+  static_assert(slotSize * codes <= kLanes, "a group fits in a register");
+  static_assert(slotSize * codes < kLineWidth, "a group crosses one line end at most");
+  // Byte 0 of each slot, and the lanes the slots take.
+  static constexpr std::uint64_t kSpaces = [] {
+    std::uint64_t spaces = 0;
+    for (std::size_t code = 0; code < codes; ++code)
+      spaces |= std::uint64_t{1} << slotSize * code;
+    return spaces;
+  }();
+  static constexpr std::uint64_t kSlotLanes = ~std::uint64_t{0} >> (kLanes - slotSize * codes);
 };
 
-constexpr SpreadIndexes kSpread = [] {
+// Bytes 1 to 127: a space and two digits, 21 to a group.
+using ShortLayout = Layout<3, 21>;
+// Any byte: a space and three digits, 16 to a group.
+using LongLayout = Layout<4, 16>;
+
+// For each group, the indexes that spread its codes' digits to their slots:
+// digits 1 and 2 from (first digits : second digits), then for the long
+// layout digit 3 from (that : third digits). The space stays as the index
+// itself, where the permute's mask leaves it.
+struct SpreadIndexes {
+  ByteRow firstTwo[LongLayout::kGroups];
+  ByteRow third[LongLayout::kGroups];
+};
+
+template <typename L>
+constexpr SpreadIndexes spreadIndexes() {
   SpreadIndexes spread{};
-  for (std::size_t group = 0; group < 4; ++group) {
-    for (std::size_t code = 0; code < kCodesPerGroup; ++code) {
-      const auto from = static_cast<unsigned char>(group * kCodesPerGroup + code);
-      unsigned char* two = spread.firstTwo[group].bytes + 4 * code;
-      two[0] = two[3] = 0;
-      two[1] = from;
-      two[2] = static_cast<unsigned char>(kChunk + from);
-      unsigned char* three = spread.third[group].bytes + 4 * code;
+  for (std::size_t group = 0; group < L::kGroups; ++group) {
+    for (std::size_t code = 0; code < L::kCodes; ++code) {
+      const std::size_t from = group * L::kCodes + code;
+      const std::size_t slot = L::kSlotSize * code;
+      unsigned char* two = spread.firstTwo[group].bytes + slot;
+      two[0] = ' ';
+      two[1] = static_cast<unsigned char>(from);
+      two[2] = static_cast<unsigned char>(kLanes + from);
+      if (L::kSlotSize < 4) continue;
+      unsigned char* three = spread.third[group].bytes + slot;
       three[0] = ' ';
-      three[1] = static_cast<unsigned char>(4 * code + 1);
-      three[2] = static_cast<unsigned char>(4 * code + 2);
-      three[3] = static_cast<unsigned char>(kChunk + from);
+      three[1] = static_cast<unsigned char>(slot + 1);
+      three[2] = static_cast<unsigned char>(slot + 2);
+      three[3] = static_cast<unsigned char>(kLanes + from);
     }
   }
   return spread;
-}();
-// A byte without a code that is no carriage return.
+}
+
+constexpr SpreadIndexes kShortSpread = spreadIndexes<ShortLayout>();
+constexpr SpreadIndexes kLongSpread = spreadIndexes<LongLayout>();
+
+// A byte without a code that is no carriage return, and keeps a chunk short.
 constexpr char kFiller = [] {
-  for (std::size_t byte = 0;; ++byte)
+  for (std::size_t byte = kShortFirst;; ++byte)
     if (kCodeTexts[byte].size == kStops && byte != kLineEndFirst)
       return static_cast<char>(byte);
 }();
-
-constexpr std::uint64_t kSpaces = 0x1111111111111111;  // byte 0 of each slot
+static_assert(static_cast<unsigned char>(kFiller) < kShortFirst + kShortCount,
+              "the filler keeps a chunk short");
 
 // The line end that takes the place of a code's space, as the writing side
 // has it.
@@ -84,17 +128,78 @@ QUARVEND_AVX512 inline __m512i loadRow(const ByteRow& row) {
   return _mm512_loadu_si512(row.bytes);
 }
 
+// Byte i of the result is byte (index byte i) of the table's first half.
+QUARVEND_AVX512 inline __m512i lookUpLow(const DigitTable& table, __m512i index) {
+  return _mm512_permutex2var_epi8(loadRow(table.quarter[0]), index,
+                                  loadRow(table.quarter[1]));
+}
+
 // Byte i of the result is byte (index byte i) of the table.
 QUARVEND_AVX512 inline __m512i lookUp(const DigitTable& table, __m512i index) {
-  const __m512i low = _mm512_permutex2var_epi8(loadRow(table.quarter[0]), index,
-                                               loadRow(table.quarter[1]));
   const __m512i high = _mm512_permutex2var_epi8(loadRow(table.quarter[2]), index,
                                                 loadRow(table.quarter[3]));
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), lookUpLow(table, index), high);
 }
 
 QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, unsigned char value) {
   return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(value)));
+}
+
+// The output line through a run: where its next byte goes, and the
+// characters it has room for.
+struct Line {
+  unsigned char* to;
+  std::size_t room;
+};
+
+// Appends one group's codes, in `slots`: the bytes that count are `kept`, and
+// those of them that start a code, `spaces`. A code that does not fit starts
+// the next line, CR LF in the place of its space, and the rest follow it.
+// Only `room` waits for the group before; the guess whether a line ends here
+// is right often enough that a branch beats working out both ways.
+QUARVEND_AVX512 inline void layOut(__m512i slots, std::uint64_t kept,
+                                   std::uint64_t spaces, Line& line) {
+  const std::uint64_t starts = _pext_u64(spaces, kept);
+  const auto count = static_cast<std::size_t>(_mm_popcnt_u64(kept));
+  const __m512i packed = _mm512_maskz_compress_epi8(kept, slots);
+  unsigned char* const to = line.to;
+  _mm512_storeu_si512(to, packed);
+  if (count <= line.room) {
+    line.to = to + count;
+    line.room -= count;
+    return;
+  }
+  // The code that does not fit is the last to start within the room; it and
+  // those after it move one place on.
+  const auto before = static_cast<std::size_t>(
+      63 - __builtin_clzll(_bzhi_u64(starts, static_cast<unsigned>(line.room + 1))));
+  _mm512_mask_storeu_epi8(to + 1,
+                          _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
+                              ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
+                          packed);
+  to[before] = kLineEnd.bytes[0];
+  to[before + 1] = kLineEnd.bytes[1];
+  line.to = to + count + 1;
+  line.room = kLineWidth + 1 + before - count;
+}
+
+// Lays out a chunk's codes, whose digits are `first`, `second` and `third`
+// (unused by the short layout) and whose coded bytes are `coded`.
+template <typename L>
+QUARVEND_AVX512 inline void layOutChunk(__m512i first, __m512i second, __m512i third,
+                                        std::uint64_t coded, Line& line) {
+  const SpreadIndexes& spread = L::kSlotSize < 4 ? kShortSpread : kLongSpread;
+  for (std::size_t group = 0; group < L::kGroups; ++group) {
+    __m512i slots = _mm512_mask2_permutex2var_epi8(first, loadRow(spread.firstTwo[group]),
+                                                   ~L::kSpaces, second);
+    if constexpr (L::kSlotSize == 4)
+      slots = _mm512_mask2_permutex2var_epi8(slots, loadRow(spread.third[group]),
+                                             ~L::kSpaces, third);
+    const std::uint64_t spaces = _pdep_u64(coded >> (group * L::kCodes), L::kSpaces);
+    const std::uint64_t kept =
+        (_mm512_test_epi8_mask(slots, slots) & L::kSlotLanes & ~L::kSpaces) | spaces;
+    layOut(slots, kept, spaces, line);
+  }
 }
 
 }  // namespace
@@ -108,78 +213,45 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
                                                      unsigned char*& out,
                                                      std::size_t& lineWidth) {
-  unsigned char* to = out;
-  std::size_t width = lineWidth;
+  Line line{out, kLineWidth - lineWidth};
   while (at != limit) {
     const bool last = limit - at <= static_cast<std::ptrdiff_t>(kChunk);
     const auto size = last ? static_cast<std::size_t>(limit - at) : kChunk;
-    // The bytes past a short chunk read as one without a code, so that they
-    // write nothing.
+    // The bytes past the chunk read as one without a code, so that they write
+    // nothing.
     const std::uint64_t inRun = _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(size));
     const __m512i bytes = _mm512_mask_loadu_epi8(_mm512_set1_epi8(kFiller), inRun, at);
-    const __m512i digits[3] = {lookUp(kDigits[0], bytes), lookUp(kDigits[1], bytes),
-                               lookUp(kDigits[2], bytes)};
+    const bool isShort = _mm512_cmpge_epu8_mask(
+                             _mm512_sub_epi8(bytes, _mm512_set1_epi8(kShortFirst)),
+                             _mm512_set1_epi8(kShortCount)) == 0;
+    const __m512i first = isShort ? lookUpLow(kDigits[0], bytes) : lookUp(kDigits[0], bytes);
     // Bytes without a code have no first digit; of them only a carriage
     // return before a line feed goes on, and writes nothing.
-    const std::uint64_t coded = _mm512_test_epi8_mask(digits[0], digits[0]);
-    const std::uint64_t joining = bytesEqual(bytes, kLineEndFirst) &
-                                  (bytesEqual(bytes, kLineFeed) >> 1 |
-                                   std::uint64_t{!last && at[kChunk] == kLineFeed} << 63);
+    const std::uint64_t coded = _mm512_test_epi8_mask(first, first);
+    const std::uint64_t joining =
+        bytesEqual(bytes, kLineEndFirst) &
+        (bytesEqual(bytes, kLineFeed) >> 1 |
+         std::uint64_t{!last && at[kChunk] == kLineFeed} << (kChunk - 1));
     if ((coded | joining) != inRun) {
-      // Copies, so that the chain through the group loop stays in registers.
+      // Copies, so that the line stays in registers through the groups.
       const unsigned char* const end = at + size;
-      unsigned char* singlyTo = to;
-      std::size_t singlyWidth = width;
-      at = encodeRunSingly(at, end, limit, singlyTo, singlyWidth);
-      to = singlyTo;
-      width = singlyWidth;
+      unsigned char* to = line.to;
+      std::size_t width = kLineWidth - line.room;
+      at = encodeRunSingly(at, end, limit, to, width);
+      line = {to, kLineWidth - width};
       if (at != end) break;
       continue;
     }
-
-    for (std::size_t group = 0; group < 4; ++group) {
-      const __m512i firstTwo = _mm512_permutex2var_epi8(
-          digits[0], loadRow(kSpread.firstTwo[group]), digits[1]);
-      const __m512i slots = _mm512_mask2_permutex2var_epi8(
-          firstTwo, loadRow(kSpread.third[group]), ~kSpaces, digits[2]);
-      // The bytes that count: the digits, and the space of each code; and
-      // where in the output each code starts.
-      const std::uint64_t spaces =
-          _pdep_u64(coded >> (group * kCodesPerGroup) & 0xFFFF, kSpaces);
-      const std::uint64_t kept =
-          (_mm512_test_epi8_mask(slots, slots) & ~kSpaces) | spaces;
-      const std::uint64_t starts = _pext_u64(spaces, kept);
-      const std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(kept));
-      const __m512i packed = _mm512_maskz_compress_epi8(kept, slots);
-
-      // Byte `room` of the group's output is the first past the line, if it
-      // has that many: the code it belongs to starts the next line. Only this
-      // waits for the group before.
-      const std::size_t room = kLineWidth - width;
-      const bool newLine = count > room;
-      const std::size_t before =
-          newLine
-              ? 63 - __builtin_clzll(_bzhi_u64(starts, static_cast<unsigned>(room + 1)))
-              : count;
-
-      // The codes, then those from the one that starts the line again one
-      // place on, and CR LF in the place of its space; without a line end,
-      // only past the codes, to be overwritten.
-      _mm512_storeu_si512(to, packed);
-      _mm512_mask_storeu_epi8(
-          to + 1,
-          _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
-              ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
-          packed);
-      to[before] = kLineEnd.bytes[0];
-      to[before + 1] = kLineEnd.bytes[1];
-      to += count + newLine;
-      width = newLine ? count - before - 1 : width + count;
+    if (isShort) {
+      layOutChunk<ShortLayout>(first, lookUpLow(kDigits[1], bytes), first, coded, line);
+    } else {
+      layOutChunk<LongLayout>(first, lookUp(kDigits[1], bytes), lookUp(kDigits[2], bytes),
+                              coded, line);
     }
     at += size;
   }
-  out = to;
-  lineWidth = width;
+  out = line.to;
+  lineWidth = kLineWidth - line.room;
   return at;
 }
 
