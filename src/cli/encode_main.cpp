@@ -53,7 +53,7 @@ constexpr std::size_t kBlockSize = std::size_t{64} << 10;
 unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
 quarvend::ReadAheadBuffers readAheadBuffers;
-static_assert(quarvend::ReadAheadBuffers::kBlockSize <= kBlockSize);
+static_assert(quarvend::ReadAheadBuffers::kPieceSize <= kBlockSize);
 std::string message;
 
 // Writes `text` to standard error, where a failure has nowhere to be told.

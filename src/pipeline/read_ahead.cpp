@@ -1,5 +1,8 @@
 #include "pipeline/read_ahead.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/platform.h"
 
 namespace quarvend {
@@ -24,56 +27,77 @@ ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threade
 
 ReadAhead::~ReadAhead() {
   if (!reader_.joinable()) return;
+  tell(stopping_, true);
+  reader_.join();
+}
+
+// When the two threads keep pace, what one waits for comes within about a
+// block's time; putting a thread to sleep and waking it costs more than that,
+// so each spins that long before it sleeps.
+template <typename Ready>
+void ReadAhead::await(Ready ready) {
+  constexpr std::chrono::microseconds kSpin{50};
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() < until) continue;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, ready);
+    return;
+  }
+}
+
+// Set under the lock, so that a thread that saw the old value and is going to
+// sleep is asleep before the wake-up.
+void ReadAhead::tell(std::atomic<bool>& flag, bool value) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    flag = value;
   }
   changed_.notify_all();
-  reader_.join();
 }
 
 void ReadAhead::run() {
   for (;; ++read_) {
     ReadAheadBuffers::Slot& slot = slots_[read_ % ReadAheadBuffers::kSlots];
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || !slot.full; });
-      if (stopping_) return;
-    }
+    await([&] { return stopping_ || !slot.full; });
+    if (stopping_) return;
     // The slot is the reader's until it is marked full.
     slot.failed = !source_.read(slot.bytes, sizeof slot.bytes, slot.size, slot.reason);
-    if (!slot.failed) slot.lines = countLineFeeds(slot.bytes, slot.size);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      slot.full = true;
-    }
-    changed_.notify_all();
+    for (std::size_t at = 0; !slot.failed && at < slot.size; at += ReadAheadBuffers::kPieceSize)
+      slot.lines[at / ReadAheadBuffers::kPieceSize] = countLineFeeds(
+          slot.bytes + at, std::min(slot.size - at, ReadAheadBuffers::kPieceSize));
+    tell(slot.full, true);
     if (slot.failed || slot.size == 0) return;
   }
 }
 
 bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
                      const LineFeeds*& lines, std::string& reason) {
-  ReadAheadBuffers::Slot& slot = slots_[taken_ % ReadAheadBuffers::kSlots];
-  if (!reader_.joinable()) {
+  const bool threaded = reader_.joinable();
+  ReadAheadBuffers::Slot* slot = &slots_[(taken_ + ReadAheadBuffers::kSlots - 1) %
+                                         ReadAheadBuffers::kSlots];
+  if (taken_ == 0 || handed_ == slot->size) {
+    // The read before is all handed out: it goes back to the reader, and the
+    // next one comes.
+    slot = &slots_[taken_ % ReadAheadBuffers::kSlots];
+    if (threaded) {
+      if (taken_ > 0) tell(slots_[(taken_ - 1) % ReadAheadBuffers::kSlots].full, false);
+      await([&] { return slot->full.load(); });
+    } else {
+      slot->failed = !source_.read(slot->bytes, sizeof slot->bytes, slot->size, slot->reason);
+    }
     ++taken_;
-    block = slot.bytes;
-    lines = nullptr;
-    return source_.read(slot.bytes, sizeof slot.bytes, size, reason);
+    handed_ = 0;
+    if (slot->failed) {
+      reason = slot->reason;
+      return false;
+    }
   }
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    // The block taken before goes back to the reader.
-    if (taken_ > 0) slots_[(taken_ - 1) % ReadAheadBuffers::kSlots].full = false;
-    changed_.wait(lock, [&] { return slot.full; });
-  }
-  changed_.notify_all();
-  ++taken_;
-  block = slot.bytes;
-  size = slot.size;
-  lines = &slot.lines;
-  if (slot.failed) reason = slot.reason;
-  return !slot.failed;
+  block = slot->bytes + handed_;
+  size = std::min(slot->size - handed_, ReadAheadBuffers::kPieceSize);
+  lines = threaded ? &slot->lines[handed_ / ReadAheadBuffers::kPieceSize] : nullptr;
+  handed_ += size;
+  return true;
 }
 
 }  // namespace quarvend

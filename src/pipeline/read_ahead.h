@@ -3,6 +3,7 @@
 // failed read comes where it happened, after every block read before it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
@@ -19,17 +20,23 @@ namespace quarvend {
 // for, and the process may run on more than one processor.
 bool readsAhead(int fd);
 
-// The blocks on their way from the reader to the caller.
+// The blocks on their way from the reader to the caller. Reads are large, as
+// large reads cost less per byte; the caller takes each in pieces, so that
+// what it makes of one piece stays small.
 struct ReadAheadBuffers {
-  static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
-  static constexpr std::size_t kSlots = 4;
+  static constexpr std::size_t kPieceSize = std::size_t{64} << 10;
+  static constexpr std::size_t kPieces = 2;
+  static constexpr std::size_t kReadSize = kPieces * kPieceSize;
+  static constexpr std::size_t kSlots = 3;
   struct Slot {
-    unsigned char bytes[kBlockSize];
+    unsigned char bytes[kReadSize];
     std::size_t size = 0;
     bool failed = false;  // the read failed, with `reason`; no block follows
     std::string reason;
-    LineFeeds lines;    // counted by the reader, off the caller's thread
-    bool full = false;  // read, not yet taken back by the caller; under the lock
+    LineFeeds lines[kPieces];  // of each piece, counted off the caller's thread
+    // Read, not yet taken back by the caller: set under the lock, and read
+    // without it by a thread that spins before it sleeps.
+    std::atomic<bool> full = false;
   };
   Slot slots[kSlots];
 };
@@ -44,8 +51,9 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The next block, in block[0..size), valid until the next call; size 0 at
-  // the end; and its line feeds when the reader counted them, else null.
+  // The next block, in block[0..size), at most kPieceSize bytes, valid until
+  // the next call; size 0 at the end; and its line feeds when the reader
+  // counted them, else null.
   // False, with the system's reason, when its read failed. Not called again
   // after the end or a failure.
   bool next(const unsigned char*& block, std::size_t& size, const LineFeeds*& lines,
@@ -53,14 +61,20 @@ class ReadAhead {
 
  private:
   void run();
+  // Returns once `ready()` holds, which the other thread makes true.
+  template <typename Ready>
+  void await(Ready ready);
+  // Sets `flag` to `value` for the other thread, which may be waiting.
+  void tell(std::atomic<bool>& flag, bool value);
 
   ByteSource& source_;
   ReadAheadBuffers::Slot* const slots_;
-  std::size_t taken_ = 0;  // blocks the caller has had
-  std::size_t read_ = 0;   // blocks the reader has read; its own
+  std::size_t taken_ = 0;   // reads the caller has had
+  std::size_t handed_ = 0;  // bytes of the last of them handed out
+  std::size_t read_ = 0;    // reads the reader has made; its own
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool stopping_ = false;  // under the lock
+  std::atomic<bool> stopping_ = false;  // set under the lock
   std::thread reader_;
 };
 
