@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -17,11 +18,22 @@ ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threade
   for (std::size_t i = 0; i < ReadAheadBuffers::kSlots; ++i) slots_[i].full = false;
   if (!threaded) return;
   try {
-    for (std::size_t i = 0; i < ReadAheadBuffers::kSlots; ++i)
+    for (std::size_t i = 0; i < ReadAheadBuffers::kSlots; ++i) {
       slots_[i].reason.reserve(platform::kReasonCapacity);
+      slots_[i].full = true;
+    }
     reader_ = std::thread([this] { run(); });
   } catch (...) {
     // No thread: the caller's thread reads as it asks.
+    for (std::size_t i = 0; i < ReadAheadBuffers::kSlots; ++i) slots_[i].full = false;
+    return;
+  }
+  // While the reader starts, the caller writes each slot once, then gives it
+  // over: the first write to a page is what costs, and the caller has nothing
+  // else to do until the first read.
+  for (std::size_t i = 0; i < ReadAheadBuffers::kSlots; ++i) {
+    std::memset(slots_[i].bytes, 0, sizeof slots_[i].bytes);
+    tell(slots_[i].full, false);
   }
 }
 
