@@ -247,7 +247,7 @@ bool encode(int textFd, std::size_t got, TextEncoder& encoder,
             quarvend::DosTextWriter& output, std::string& reason) {
   quarvend::FileSource text(textFd);
   // The blocks after the first are read ahead, as the one before is encoded.
-  quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd));
+  quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd, got));
   const unsigned char* block = textBlock;
   const quarvend::LineFeeds* lines = nullptr;
   for (;;) {

@@ -8,9 +8,10 @@
 
 namespace quarvend {
 
-bool readsAhead(int fd) {
+bool readsAhead(int fd, std::uint64_t alreadyRead) {
   std::uint64_t size = 0;
-  return platform::isRegularFile(fd, size) && platform::usableProcessors() > 1;
+  return platform::isRegularFile(fd, size) && size > alreadyRead &&
+         platform::usableProcessors() > 1;
 }
 
 ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded)

@@ -15,10 +15,11 @@
 
 namespace quarvend {
 
-// Whether the input on `fd` is read ahead: when it is a regular file, whose
-// reads end soon whatever happens, so that the reader can always be waited
-// for, and the process may run on more than one processor.
-bool readsAhead(int fd);
+// Whether the input on `fd`, of which `alreadyRead` bytes are read, is read
+// ahead: when it is a regular file, whose reads end soon whatever happens, so
+// that the reader can always be waited for; when it holds more than was read;
+// and when the process may run on more than one processor.
+bool readsAhead(int fd, std::uint64_t alreadyRead);
 
 // The blocks on their way from the reader to the caller. Reads are large, as
 // large reads cost less per byte; the caller takes each in pieces, so that
