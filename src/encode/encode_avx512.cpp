@@ -68,7 +68,8 @@ struct Layout {
       spaces |= std::uint64_t{1} << slotSize * code;
     return spaces;
   }();
-  static constexpr std::uint64_t kSlotLanes = ~std::uint64_t{0} >> (kLanes - slotSize * codes);
+  static constexpr std::uint64_t kSlotLanes = ~std::uint64_t{0} >>
+                                              (kLanes - slotSize * codes);
 };
 
 // Bytes 1 to 127: a space and two digits, 21 to a group.
@@ -138,7 +139,8 @@ QUARVEND_AVX512 inline __m512i lookUpLow(const DigitTable& table, __m512i index)
 QUARVEND_AVX512 inline __m512i lookUp(const DigitTable& table, __m512i index) {
   const __m512i high = _mm512_permutex2var_epi8(loadRow(table.quarter[2]), index,
                                                 loadRow(table.quarter[3]));
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), lookUpLow(table, index), high);
+  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), lookUpLow(table, index),
+                                high);
 }
 
 QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, unsigned char value) {
@@ -173,10 +175,11 @@ QUARVEND_AVX512 inline void layOut(__m512i slots, std::uint64_t kept,
   // those after it move one place on.
   const auto before = static_cast<std::size_t>(
       63 - __builtin_clzll(_bzhi_u64(starts, static_cast<unsigned>(line.room + 1))));
-  _mm512_mask_storeu_epi8(to + 1,
-                          _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
-                              ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
-                          packed);
+  _mm512_mask_storeu_epi8(
+      to + 1,
+      _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
+          ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
+      packed);
   to[before] = kLineEnd.bytes[0];
   to[before + 1] = kLineEnd.bytes[1];
   line.to = to + count + 1;
@@ -207,7 +210,7 @@ QUARVEND_AVX512 inline void layOutChunk(__m512i first, __m512i second, __m512i t
 // Takes a chunk at a time, the last one short when the run is, judging a
 // carriage return at a chunk's end by the byte after it; a chunk that holds a
 // byte needing a rule of its own goes one code at a time, up to that byte.
-// Writes reach 66 bytes past a group's output, which the room for 5 bytes per
+// Writes reach 64 bytes past a group's output, which the room for 5 bytes per
 // text byte and kKernelSlack covers.
 QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
@@ -221,10 +224,11 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     // nothing.
     const std::uint64_t inRun = _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(size));
     const __m512i bytes = _mm512_mask_loadu_epi8(_mm512_set1_epi8(kFiller), inRun, at);
-    const bool isShort = _mm512_cmpge_epu8_mask(
-                             _mm512_sub_epi8(bytes, _mm512_set1_epi8(kShortFirst)),
-                             _mm512_set1_epi8(kShortCount)) == 0;
-    const __m512i first = isShort ? lookUpLow(kDigits[0], bytes) : lookUp(kDigits[0], bytes);
+    const bool isShort =
+        _mm512_cmpge_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8(kShortFirst)),
+                               _mm512_set1_epi8(kShortCount)) == 0;
+    const __m512i first =
+        isShort ? lookUpLow(kDigits[0], bytes) : lookUp(kDigits[0], bytes);
     // Bytes without a code have no first digit; of them only a carriage
     // return before a line feed goes on, and writes nothing.
     const std::uint64_t coded = _mm512_test_epi8_mask(first, first);

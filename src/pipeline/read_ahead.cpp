@@ -76,7 +76,8 @@ void ReadAhead::run() {
     if (stopping_) return;
     // The slot is the reader's until it is marked full.
     slot.failed = !source_.read(slot.bytes, sizeof slot.bytes, slot.size, slot.reason);
-    for (std::size_t at = 0; !slot.failed && at < slot.size; at += ReadAheadBuffers::kPieceSize)
+    for (std::size_t at = 0; !slot.failed && at < slot.size;
+         at += ReadAheadBuffers::kPieceSize)
       slot.lines[at / ReadAheadBuffers::kPieceSize] = countLineFeeds(
           slot.bytes + at, std::min(slot.size - at, ReadAheadBuffers::kPieceSize));
     tell(slot.full, true);
@@ -87,8 +88,8 @@ void ReadAhead::run() {
 bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
                      const LineFeeds*& lines, std::string& reason) {
   const bool threaded = reader_.joinable();
-  ReadAheadBuffers::Slot* slot = &slots_[(taken_ + ReadAheadBuffers::kSlots - 1) %
-                                         ReadAheadBuffers::kSlots];
+  ReadAheadBuffers::Slot* slot =
+      &slots_[(taken_ + ReadAheadBuffers::kSlots - 1) % ReadAheadBuffers::kSlots];
   if (taken_ == 0 || handed_ == slot->size) {
     // The read before is all handed out: it goes back to the reader, and the
     // next one comes.
@@ -97,7 +98,8 @@ bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
       if (taken_ > 0) tell(slots_[(taken_ - 1) % ReadAheadBuffers::kSlots].full, false);
       await([&] { return slot->full.load(); });
     } else {
-      slot->failed = !source_.read(slot->bytes, sizeof slot->bytes, slot->size, slot->reason);
+      slot->failed =
+          !source_.read(slot->bytes, sizeof slot->bytes, slot->size, slot->reason);
     }
     ++taken_;
     handed_ = 0;
