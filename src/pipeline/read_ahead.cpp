@@ -88,29 +88,29 @@ void ReadAhead::run() {
 bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
                      const LineFeeds*& lines, std::string& reason) {
   const bool threaded = reader_.joinable();
-  ReadAheadBuffers::Slot* slot =
-      &slots_[(taken_ + ReadAheadBuffers::kSlots - 1) % ReadAheadBuffers::kSlots];
-  if (taken_ == 0 || handed_ == slot->size) {
+  if (taken_ == nullptr || handed_ == taken_->size) {
     // The read before is all handed out: it goes back to the reader, and the
-    // next one comes.
-    slot = &slots_[taken_ % ReadAheadBuffers::kSlots];
+    // next one comes. Without a reader, one slot serves every read.
+    ReadAheadBuffers::Slot* const slot =
+        &slots_[threaded ? reads_ % ReadAheadBuffers::kSlots : 0];
     if (threaded) {
-      if (taken_ > 0) tell(slots_[(taken_ - 1) % ReadAheadBuffers::kSlots].full, false);
+      if (taken_ != nullptr) tell(taken_->full, false);
       await([&] { return slot->full.load(); });
     } else {
       slot->failed =
           !source_.read(slot->bytes, sizeof slot->bytes, slot->size, slot->reason);
     }
-    ++taken_;
+    ++reads_;
+    taken_ = slot;
     handed_ = 0;
     if (slot->failed) {
       reason = slot->reason;
       return false;
     }
   }
-  block = slot->bytes + handed_;
-  size = std::min(slot->size - handed_, ReadAheadBuffers::kPieceSize);
-  lines = threaded ? &slot->lines[handed_ / ReadAheadBuffers::kPieceSize] : nullptr;
+  block = taken_->bytes + handed_;
+  size = std::min(taken_->size - handed_, ReadAheadBuffers::kPieceSize);
+  lines = threaded ? &taken_->lines[handed_ / ReadAheadBuffers::kPieceSize] : nullptr;
   handed_ += size;
   return true;
 }

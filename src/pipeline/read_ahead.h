@@ -70,9 +70,10 @@ class ReadAhead {
 
   ByteSource& source_;
   ReadAheadBuffers::Slot* const slots_;
-  std::size_t taken_ = 0;   // reads the caller has had
-  std::size_t handed_ = 0;  // bytes of the last of them handed out
-  std::size_t read_ = 0;    // reads the reader has made; its own
+  std::size_t reads_ = 0;                    // reads the caller has had
+  ReadAheadBuffers::Slot* taken_ = nullptr;  // the last of them
+  std::size_t handed_ = 0;                   // bytes of it handed out
+  std::size_t read_ = 0;                     // reads the reader has made; its own
   std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<bool> stopping_ = false;  // set under the lock
