@@ -18,6 +18,9 @@ constexpr std::size_t kLanes = 64;  // bytes in a register
 // short codes cover a chunk.
 constexpr std::size_t kChunk = kLanes - 1;
 
+// How far ahead the text is fetched: about 16 chunks.
+constexpr std::size_t kFetchAhead = 1024;
+
 struct ByteRow {
   unsigned char bytes[kLanes];
 };
@@ -222,6 +225,11 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     const auto size = last ? static_cast<std::size_t>(limit - at) : kChunk;
     // The bytes past the chunk read as one without a code, so that they write
     // nothing.
+    // The text ahead is asked for early, as it is often in the cache of the
+    // processor that read it; never past the run, which may be the memory
+    // another thread is reading into.
+    if (limit - at > static_cast<std::ptrdiff_t>(kFetchAhead))
+      _mm_prefetch(reinterpret_cast<const char*>(at + kFetchAhead), _MM_HINT_T0);
     const std::uint64_t inRun = _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(size));
     const __m512i bytes = _mm512_mask_loadu_epi8(_mm512_set1_epi8(kFiller), inRun, at);
     const bool isShort =
