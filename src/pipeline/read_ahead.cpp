@@ -46,17 +46,22 @@ ReadAhead::~ReadAhead() {
 
 // When the two threads keep pace, what one waits for comes within about a
 // block's time; putting a thread to sleep and waking it costs more than that,
-// so each spins that long before it sleeps.
+// so each spins that long before it sleeps. But not while both run on one
+// processor, where the other thread cannot run until this one sleeps.
 template <typename Ready>
-void ReadAhead::await(Ready ready) {
+void ReadAhead::await(Ready ready, std::atomic<int>& mine,
+                      const std::atomic<int>& theirs) {
   constexpr std::chrono::microseconds kSpin{50};
+  const int here = platform::currentProcessor();
+  mine.store(here, std::memory_order_relaxed);
+  const bool shared = here >= 0 && here == theirs.load(std::memory_order_relaxed);
   const auto until = std::chrono::steady_clock::now() + kSpin;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() < until) continue;
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, ready);
-    return;
+  while (!shared && !ready()) {
+    if (std::chrono::steady_clock::now() >= until) break;
   }
+  if (ready()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, ready);
 }
 
 // Set under the lock, so that a thread that saw the old value and is going to
@@ -72,7 +77,7 @@ void ReadAhead::tell(std::atomic<bool>& flag, bool value) {
 void ReadAhead::run() {
   for (;; ++read_) {
     ReadAheadBuffers::Slot& slot = slots_[read_ % ReadAheadBuffers::kSlots];
-    await([&] { return stopping_ || !slot.full; });
+    await([&] { return stopping_ || !slot.full; }, readerOn_, callerOn_);
     if (stopping_) return;
     // The slot is the reader's until it is marked full.
     slot.failed = !source_.read(slot.bytes, sizeof slot.bytes, slot.size, slot.reason);
@@ -95,7 +100,7 @@ bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
         &slots_[threaded ? reads_ % ReadAheadBuffers::kSlots : 0];
     if (threaded) {
       if (taken_ != nullptr) tell(taken_->full, false);
-      await([&] { return slot->full.load(); });
+      await([&] { return slot->full.load(); }, callerOn_, readerOn_);
     } else {
       slot->failed =
           !source_.read(slot->bytes, sizeof slot->bytes, slot->size, slot->reason);

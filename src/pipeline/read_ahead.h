@@ -62,9 +62,10 @@ class ReadAhead {
 
  private:
   void run();
-  // Returns once `ready()` holds, which the other thread makes true.
+  // Returns once `ready()` holds, which the other thread makes true; `mine`
+  // and `theirs` are where each thread says which processor it runs on.
   template <typename Ready>
-  void await(Ready ready);
+  void await(Ready ready, std::atomic<int>& mine, const std::atomic<int>& theirs);
   // Sets `flag` to `value` for the other thread, which may be waiting.
   void tell(std::atomic<bool>& flag, bool value);
 
@@ -77,6 +78,8 @@ class ReadAhead {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<bool> stopping_ = false;  // set under the lock
+  std::atomic<int> callerOn_ = -1;      // the processor each last waited on
+  std::atomic<int> readerOn_ = -1;
   std::thread reader_;
 };
 

@@ -108,4 +108,7 @@ bool isRegularFile(int fd, std::uint64_t& size);
 // How many processors this process may run on, at least 1.
 unsigned usableProcessors();
 
+// The processor the calling thread runs on just now, or -1 when unknown.
+int currentProcessor();
+
 }  // namespace quarvend::platform

@@ -128,6 +128,14 @@ unsigned usableProcessors() {
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+int currentProcessor() {
+#ifdef __linux__
+  return sched_getcpu();
+#else
+  return -1;
+#endif
+}
+
 namespace os {
 
 Step readOnce(int fd, std::uint64_t offset, unsigned char* buffer, std::size_t size,

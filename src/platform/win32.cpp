@@ -237,6 +237,8 @@ unsigned usableProcessors() {
   return 1;
 }
 
+int currentProcessor() { return static_cast<int>(GetCurrentProcessorNumber()); }
+
 namespace os {
 
 // Both ways of reading go through ReadFile, so that a failure carries the
