@@ -47,13 +47,12 @@ constexpr int kSuccess = 0;
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
 
-constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+constexpr std::size_t kBlockSize = quarvend::ReadAheadBuffers::kPieceSize;
 
 // Static, so that the run's buffers exist before it touches any file.
 unsigned char textBlock[kBlockSize];
 unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
 quarvend::ReadAheadBuffers readAheadBuffers;
-static_assert(quarvend::ReadAheadBuffers::kPieceSize <= kBlockSize);
 std::string message;
 
 // Writes `text` to standard error, where a failure has nowhere to be told.

@@ -123,11 +123,6 @@ constexpr char kFiller = [] {
 static_assert(static_cast<unsigned char>(kFiller) < kShortFirst + kShortCount,
               "the filler keeps a chunk short");
 
-// The line end that takes the place of a code's space, as the writing side
-// has it.
-constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
-static_assert(kLineEnd.size == 2, "a line end is stored as two bytes");
-
 QUARVEND_AVX512 inline __m512i loadRow(const ByteRow& row) {
   return _mm512_loadu_si512(row.bytes);
 }
@@ -211,8 +206,8 @@ QUARVEND_AVX512 inline void layOutChunk(__m512i first, __m512i second, __m512i t
 }  // namespace
 
 // Takes a chunk at a time, the last one short when the run is, judging a
-// carriage return at a chunk's end by the byte after it; a chunk that holds a
-// byte needing a rule of its own goes one code at a time, up to that byte.
+// carriage return at a chunk's end by the byte after it; from a chunk that
+// holds a byte needing a rule of its own, the run goes one code at a time.
 // Writes reach 64 bytes past a group's output, which the room for 5 bytes per
 // text byte and kKernelSlack covers.
 QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
@@ -245,14 +240,13 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
         (bytesEqual(bytes, kLineFeed) >> 1 |
          std::uint64_t{!last && at[kChunk] == kLineFeed} << (kChunk - 1));
     if ((coded | joining) != inRun) {
-      // Copies, so that the line stays in registers through the groups.
-      const unsigned char* const end = at + size;
+      // The byte that stops the run is in this chunk. (Copies, so that the
+      // line stays in registers through the groups.)
       unsigned char* to = line.to;
       std::size_t width = kLineWidth - line.room;
-      at = encodeRunSingly(at, end, limit, to, width);
+      at = encodeRunSingly(at, limit, to, width);
       line = {to, kLineWidth - width};
-      if (at != end) break;
-      continue;
+      break;
     }
     if (isShort) {
       layOutChunk<ShortLayout>(first, lookUpLow(kDigits[1], bytes), first, coded, line);

@@ -84,12 +84,11 @@ inline constexpr std::size_t kKernelSlack = 192;
 const unsigned char* encodeRunPortable(const unsigned char* at,
                                        const unsigned char* limit, unsigned char*& out,
                                        std::size_t& width);
-// The portable kernel's one code at a time, from `at` up to `until` (at most
-// `limit`), without the table of pairs: for the few bytes a wider kernel
-// leaves. A carriage return is judged by the byte after it, even past `until`.
-const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* until,
-                                     const unsigned char* limit, unsigned char*& out,
-                                     std::size_t& width);
+// The portable kernel's one code at a time, without the table of pairs: for
+// the rest of a run from a chunk that a wider kernel found holds a byte that
+// stops it.
+const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* limit,
+                                     unsigned char*& out, std::size_t& width);
 #if QUARVEND_X86_KERNELS
 const unsigned char* encodeRunAvx512(const unsigned char* at, const unsigned char* limit,
                                      unsigned char*& out, std::size_t& width);

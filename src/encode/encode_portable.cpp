@@ -40,8 +40,6 @@ const PairText* pairTexts() {
   return table;
 }
 
-constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
-
 enum class Step {
   kStopped,  // the byte needs a rule of its own; nothing moved
   kOnLine,   // the code went on the line
@@ -112,10 +110,9 @@ done:
   return at;
 }
 
-const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* until,
-                                     const unsigned char* limit, unsigned char*& out,
-                                     std::size_t& width) {
-  while (at != until && encodeOne(at, limit, out, width) != Step::kStopped) {
+const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned char* limit,
+                                     unsigned char*& out, std::size_t& width) {
+  while (at != limit && encodeOne(at, limit, out, width) != Step::kStopped) {
   }
   return at;
 }

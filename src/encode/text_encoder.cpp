@@ -8,8 +8,6 @@
 namespace quarvend {
 namespace {
 
-constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
-
 // The start marker's line counts as full, so that the first code starts a
 // line of its own.
 constexpr std::uint8_t kMarkerLineWidth = TextEncoder::kLineWidth;

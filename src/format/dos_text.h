@@ -37,10 +37,11 @@ constexpr OnDiskForm onDiskForm(unsigned char byte) {
   return {{byte, byte}, 1, 0};
 }
 
-// Reading a text in on-disk form, as the encoder does: a carriage return is
-// taken only as the first byte of a line end, which a line feed completes.
-inline constexpr unsigned char kLineEndFirst = onDiskForm(kLineFeed).bytes[0];
-static_assert(onDiskForm(kLineFeed).size == 2 &&
-              onDiskForm(kLineFeed).bytes[1] == kLineFeed);
+// A line end in on-disk form, as the encoder writes it. Reading a text in
+// on-disk form, as the encoder does, a carriage return is taken only as the
+// first byte of a line end, which a line feed completes.
+inline constexpr OnDiskForm kLineEnd = onDiskForm(kLineFeed);
+inline constexpr unsigned char kLineEndFirst = kLineEnd.bytes[0];
+static_assert(kLineEnd.size == 2 && kLineEnd.bytes[1] == kLineFeed);
 
 }  // namespace quarvend
