@@ -156,11 +156,14 @@ int refuse(quarvend::RunFilesOpening opening, const Names& names,
                        {"\nThe output file ", out,
                         " is standard output as well; nothing was decoded.\n"},
                        kRefused);
-    default:  // kInputCannotRead; kOpened and kStandardOutputClosed do not come here
-      return closeWith(output, console,
-                       {"\nThe input file ", in, " cannot be read: ", reason, ".\n"},
-                       kRefused);
+    case Opening::kInputCannotRead:
+    case Opening::kOpened:                // does not come here
+    case Opening::kStandardOutputClosed:  // does not come here
+      break;
   }
+  return closeWith(output, console,
+                   {"\nThe input file ", in, " cannot be read: ", reason, ".\n"},
+                   kRefused);
 }
 
 // Finds the start marker and decodes the number list, a block at a time,

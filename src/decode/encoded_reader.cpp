@@ -157,6 +157,8 @@ bool EncodedReader::emitCode(unsigned char*& out) {
     endWith(End::kCodeOutOfRange);
     return false;
   }
+  static_assert(kLargestCode < kCodeOutputs.size(),
+                "isCode keeps the lookup in the table");
   const OnDiskForm& form = kCodeOutputs[magnitude_];
   std::memcpy(out, form.bytes, sizeof form.bytes);
   out += form.size;

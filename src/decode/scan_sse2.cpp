@@ -65,14 +65,14 @@ void findCodesSse2(const unsigned char* chunk, scan::ChunkCodes& codes) {
         _mm_add_epi8(_mm_slli_epi16(tensDigits, 3), _mm_slli_epi16(tensDigits, 1)));
     const __m128i hundreds = _mm_and_si128(hundredsDigits, tensIsDigit);
     // Values above the largest code, as scan::largeByDigits has them.
-    const __m128i largestHundreds = _mm_set1_epi8(scan::kLargestHundreds);
-    const __m128i tooLarge = _mm_or_si128(
-        _mm_cmpgt_epi8(hundreds, largestHundreds),
-        _mm_and_si128(_mm_cmpeq_epi8(hundreds, largestHundreds),
-                      _mm_cmpgt_epi8(lastTwo, _mm_set1_epi8(scan::kLargestLastTwo))));
     static_assert(scan::kLargestHundreds == 2,
                   "the low byte below takes hundreds 0 to 2");
-    const __m128i twoHundred = _mm_cmpeq_epi8(hundreds, _mm_set1_epi8(2));
+    const __m128i largestHundreds = _mm_set1_epi8(scan::kLargestHundreds);
+    const __m128i twoHundred = _mm_cmpeq_epi8(hundreds, largestHundreds);
+    const __m128i tooLarge = _mm_or_si128(
+        _mm_cmpgt_epi8(hundreds, largestHundreds),
+        _mm_and_si128(twoHundred,
+                      _mm_cmpgt_epi8(lastTwo, _mm_set1_epi8(scan::kLargestLastTwo))));
     large |= topBits(tooLarge) << shift;
     // Below 256 the hundreds are 0, 1 or 2; the low byte of the value is
     // lastTwo plus 100 or 200 (mod 256).
