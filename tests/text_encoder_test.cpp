@@ -87,7 +87,7 @@ TEST(TextEncoderTest, StopsAtEachByteWithoutACode) {
     const std::string prefix = encodeInPieces(row.before, {0}, before);
     for (const EncodeKernel& kernel : usableEncodeKernels()) {
       for (std::size_t piece : {1, 3, 0}) {
-        TextEncoder encoder(kernel.encode);
+        TextEncoder encoder(kernel);
         const std::string file = encodeInPieces(row.before + row.rest, {piece}, encoder);
         const int byte = static_cast<unsigned char>(row.rest[0]);
         const std::string where =

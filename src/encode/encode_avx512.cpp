@@ -145,6 +145,16 @@ QUARVEND_AVX512 inline std::uint64_t bytesEqual(__m512i bytes, unsigned char val
   return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(value)));
 }
 
+// The line feeds of text[at..at+64) that lie before `size`, as a mask.
+QUARVEND_AVX512 inline std::uint64_t lineFeedsAt(const unsigned char* text,
+                                                 std::size_t at, std::size_t size) {
+  const std::uint64_t inText =
+      size - at >= kLanes
+          ? ~std::uint64_t{0}
+          : _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(size - at));
+  return bytesEqual(_mm512_maskz_loadu_epi8(inText, text + at), kLineFeed);
+}
+
 // The output line through a run: where its next byte goes, and the
 // characters it has room for.
 struct Line {
@@ -259,6 +269,25 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
   out = line.to;
   lineWidth = kLineWidth - line.room;
   return at;
+}
+
+// A register of text at a time; the last line feed is looked for from the
+// end, where it usually is near.
+QUARVEND_AVX512 LineFeeds countLineFeedsAvx512(const unsigned char* text,
+                                               std::size_t size) {
+  LineFeeds lines;
+  for (std::size_t at = 0; at < size; at += kLanes)
+    lines.count +=
+        static_cast<std::uint64_t>(_mm_popcnt_u64(lineFeedsAt(text, at, size)));
+  lines.after = size;
+  if (lines.count == 0) return lines;
+  for (std::size_t at = (size - 1) / kLanes * kLanes;; at -= kLanes) {
+    if (const std::uint64_t here = lineFeedsAt(text, at, size); here != 0) {
+      lines.after =
+          size - (at + kLanes - static_cast<std::size_t>(__builtin_clzll(here)));
+      return lines;
+    }
+  }
 }
 
 }  // namespace quarvend

@@ -10,9 +10,9 @@ namespace {
 // Every kernel built, fastest first.
 constexpr cpu::Candidate<EncodeKernel> kCandidates[] = {
 #if QUARVEND_X86_KERNELS
-    {{"avx512", encodeRunAvx512}, cpu::avx512Usable},
+    {{"avx512", encodeRunAvx512, countLineFeedsAvx512}, cpu::avx512Usable},
 #endif
-    {{"portable", encodeRunPortable}, cpu::always},
+    {{"portable", encodeRunPortable, countLineFeedsPortable}, cpu::always},
 };
 
 }  // namespace

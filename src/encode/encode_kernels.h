@@ -79,11 +79,22 @@ using EncodeFunction = const unsigned char* (*)(const unsigned char* at,
                                                 const unsigned char* limit,
                                                 unsigned char*& out, std::size_t& width);
 
+// What a block's line feeds do to a text position: how many it holds, and
+// how many bytes follow the last of them (all of its bytes when it has none).
+struct LineFeeds {
+  std::uint64_t count = 0;
+  std::uint64_t after = 0;
+};
+
+// A kernel's count of the line feeds of text[0..size).
+using CountFunction = LineFeeds (*)(const unsigned char* text, std::size_t size);
+
 inline constexpr std::size_t kKernelSlack = 192;
 
 const unsigned char* encodeRunPortable(const unsigned char* at,
                                        const unsigned char* limit, unsigned char*& out,
                                        std::size_t& width);
+LineFeeds countLineFeedsPortable(const unsigned char* text, std::size_t size);
 // The portable kernel's one code at a time, without the table of pairs: for
 // the rest of a run from a chunk that a wider kernel found holds a byte that
 // stops it.
@@ -92,11 +103,13 @@ const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned cha
 #if QUARVEND_X86_KERNELS
 const unsigned char* encodeRunAvx512(const unsigned char* at, const unsigned char* limit,
                                      unsigned char*& out, std::size_t& width);
+LineFeeds countLineFeedsAvx512(const unsigned char* text, std::size_t size);
 #endif
 
 struct EncodeKernel {
   const char* name;
   EncodeFunction encode;
+  CountFunction countLineFeeds;
 };
 
 // The kernels this processor runs, fastest first; the portable one is last
@@ -104,6 +117,6 @@ struct EncodeKernel {
 std::span<const EncodeKernel> usableEncodeKernels();
 
 // The fastest kernel this processor runs.
-inline EncodeFunction bestEncode() { return usableEncodeKernels().front().encode; }
+inline const EncodeKernel& bestEncodeKernel() { return usableEncodeKernels().front(); }
 
 }  // namespace quarvend

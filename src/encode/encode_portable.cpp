@@ -1,6 +1,8 @@
 // The portable encoding kernel, and the reference for the others: four codes
 // per two table loads while they fit on the line, one at a time near its end.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "encode/encode_kernels.h"
 
@@ -115,6 +117,26 @@ const unsigned char* encodeRunSingly(const unsigned char* at, const unsigned cha
   while (at != limit && encodeOne(at, limit, out, width) != Step::kStopped) {
   }
   return at;
+}
+
+LineFeeds countLineFeedsPortable(const unsigned char* text, std::size_t size) {
+  const unsigned char* const end = text + size;
+  // Counted in runs short enough for a byte-wide count, which the compiler
+  // does many bytes at a time.
+  LineFeeds lines;
+  for (const unsigned char* run = text; run < end;) {
+    const unsigned char* const runEnd = end - run > 255 ? run + 255 : end;
+    std::uint8_t count = 0;
+    for (; run < runEnd; ++run) count += *run == kLineFeed;
+    lines.count += count;
+  }
+  const auto lastLineFeed = lines.count == 0
+                                ? std::make_reverse_iterator(text)
+                                : std::find(std::make_reverse_iterator(end),
+                                            std::make_reverse_iterator(text), kLineFeed);
+  lines.after =
+      static_cast<std::uint64_t>(lastLineFeed - std::make_reverse_iterator(end));
+  return lines;
 }
 
 }  // namespace quarvend

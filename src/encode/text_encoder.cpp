@@ -1,6 +1,5 @@
 #include "encode/text_encoder.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "format/ostrevic.h"
@@ -20,26 +19,6 @@ std::size_t TextEncoder::startFile(unsigned char* out) {
   out[0] = kMarkerFirst;
   out[1] = kMarkerSecond;
   return 2;
-}
-
-LineFeeds countLineFeeds(const unsigned char* text, std::size_t size) {
-  const unsigned char* const end = text + size;
-  // Counted in runs short enough for a byte-wide count, which the compiler
-  // does many bytes at a time.
-  LineFeeds lines;
-  for (const unsigned char* run = text; run < end;) {
-    const unsigned char* const runEnd = end - run > 255 ? run + 255 : end;
-    std::uint8_t count = 0;
-    for (; run < runEnd; ++run) count += *run == kLineFeed;
-    lines.count += count;
-  }
-  const auto lastLineFeed = lines.count == 0
-                                ? std::make_reverse_iterator(text)
-                                : std::find(std::make_reverse_iterator(end),
-                                            std::make_reverse_iterator(text), kLineFeed);
-  lines.after =
-      static_cast<std::uint64_t>(lastLineFeed - std::make_reverse_iterator(end));
-  return lines;
 }
 
 void TextEncoder::passOver(const LineFeeds& lines) {
@@ -79,10 +58,10 @@ std::size_t TextEncoder::feed(const unsigned char* block, std::size_t size,
   lineWidth_ = static_cast<std::uint8_t>(width);
   const bool whole = at == limit || (*at == kLineEndFirst && at + 1 == limit);
   if (whole) {
-    passOver(lines ? *lines : countLineFeeds(block, size));
+    passOver(lines ? *lines : countLineFeeds_(block, size));
     pendingReturn_ = at != limit;
   } else {
-    passOver(countLineFeeds(block, static_cast<std::size_t>(at - block)));
+    passOver(countLineFeeds_(block, static_cast<std::size_t>(at - block)));
     if (endsInput(*at)) {
       stage_ = Stage::kMarkEnded;
     } else {

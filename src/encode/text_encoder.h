@@ -15,15 +15,10 @@ struct TextPosition {
   std::uint64_t column = 1;
 };
 
-// What a block's line feeds do to a text position: how many it holds, and
-// how many bytes follow the last of them (all of its bytes when it has none).
-struct LineFeeds {
-  std::uint64_t count = 0;
-  std::uint64_t after = 0;
-};
-
-// The line feeds of text[0..size).
-LineFeeds countLineFeeds(const unsigned char* text, std::size_t size);
+// The line feeds of text[0..size), counted by the fastest kernel.
+inline LineFeeds countLineFeeds(const unsigned char* text, std::size_t size) {
+  return bestEncodeKernel().countLineFeeds(text, size);
+}
 
 // A streaming encoder. It is fed the text one block at a time, in order, and
 // appends the ostrevic file to the caller's buffer: the start marker on a line
@@ -36,8 +31,10 @@ class TextEncoder {
  public:
   static constexpr std::size_t kLineWidth = quarvend::kLineWidth;
 
-  // An encoder at the start of a text, laying out runs of codes with `encode`.
-  explicit TextEncoder(EncodeFunction encode = bestEncode()) : encode_(encode) {}
+  // An encoder at the start of a text, laying out runs of codes and counting
+  // line feeds with `kernel`.
+  explicit TextEncoder(const EncodeKernel& kernel = bestEncodeKernel())
+      : encode_(kernel.encode), countLineFeeds_(kernel.countLineFeeds) {}
 
   enum class Stage : std::uint8_t {
     kText,       // the text may go on
@@ -77,6 +74,7 @@ class TextEncoder {
   std::size_t startFile(unsigned char* out);
 
   EncodeFunction encode_;
+  CountFunction countLineFeeds_;
   Stage stage_ = Stage::kText;
   bool started_ = false;         // the start marker is written
   bool pendingReturn_ = false;   // the last block ended in a carriage return

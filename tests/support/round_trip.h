@@ -48,7 +48,7 @@ inline std::string roundTripFault(std::string_view text,
                                   const std::vector<std::size_t>& decodePieces) {
   std::string file;
   for (const EncodeKernel& kernel : usableEncodeKernels()) {
-    TextEncoder encoder(kernel.encode);
+    TextEncoder encoder(kernel);
     const std::string encoded = encodeInPieces(text, encodePieces, encoder);
     if (encoder.stage() != TextEncoder::Stage::kComplete)
       return std::string(kernel.name) + ": the encoder stopped early";
