@@ -1,11 +1,14 @@
-// Reading a source's blocks ahead, on a thread of its own, while the caller
+// Reading a source's blocks ahead, on a second thread, while the caller
 // works on the block before: the blocks come in order, each read once, and a
-// failed read comes where it happened, after every block read before it.
+// failed read comes where it happened, after every block read before it. The
+// caller reads too whenever no read is under way and it has nothing else to
+// do, so that it never waits for the second thread to start.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -34,52 +37,62 @@ struct ReadAheadBuffers {
     std::size_t size = 0;
     bool failed = false;  // the read failed, with `reason`; no block follows
     std::string reason;
-    LineFeeds lines[kPieces];  // of each piece, counted off the caller's thread
-    // Read, not yet taken back by the caller: set under the lock, and read
-    // without it by a thread that spins before it sleeps.
-    std::atomic<bool> full = false;
+    LineFeeds lines[kPieces];  // of each piece, counted by the thread that read it
+    bool full = false;         // read, and not yet taken back by the caller
   };
   Slot slots[kSlots];
 };
 
 class ReadAhead {
  public:
-  // Reads `source` from where it stands, ahead on a thread when `threaded`
-  // and one can be had, else on the caller's thread as it asks.
+  // Reads `source` from where it stands, on the caller's thread as it asks,
+  // and ahead on a second thread when `threaded` and one can be had.
   ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded);
-  // Stops the reader after the read under way, and waits for it.
+  // Stops the second thread after the read under way, and waits for it.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
   // The next block, in block[0..size), at most kPieceSize bytes, valid until
-  // the next call; size 0 at the end; and its line feeds when the reader
-  // counted them, else null.
+  // the next call; size 0 at the end; and its line feeds.
   // False, with the system's reason, when its read failed. Not called again
   // after the end or a failure.
   bool next(const unsigned char*& block, std::size_t& size, const LineFeeds*& lines,
             std::string& reason);
 
  private:
+  enum Thread : std::size_t { kCaller, kReader, kThreads };
+
   void run();
-  // Returns once `ready()` holds, which the other thread makes true; `mine`
-  // and `theirs` are where each thread says which processor it runs on.
-  template <typename Ready>
-  void await(Ready ready, std::atomic<int>& mine, const std::atomic<int>& theirs);
-  // Sets `flag` to `value` for the other thread, which may be waiting.
-  void tell(std::atomic<bool>& flag, bool value);
+  // Whether a read may start: none is under way, the source has not ended,
+  // and a slot is free.
+  bool canRead() const;
+  // Makes the next read, with the lock held on entry and on return.
+  void read(std::unique_lock<std::mutex>& lock);
+  // Waits, with the lock held on entry and on return, until another change.
+  void awaitChange(Thread self, std::unique_lock<std::mutex>& lock);
+  // Marks a change, under the lock, for a thread that waits for one.
+  void changed();
 
   ByteSource& source_;
   ReadAheadBuffers::Slot* const slots_;
-  std::size_t reads_ = 0;                    // reads the caller has had
-  ReadAheadBuffers::Slot* taken_ = nullptr;  // the last of them
+  std::size_t slotCount_;                    // one when the caller reads alone
+  ReadAheadBuffers::Slot* taken_ = nullptr;  // the read the caller has now
   std::size_t handed_ = 0;                   // bytes of it handed out
-  std::size_t read_ = 0;                     // reads the reader has made; its own
+
+  // Under the lock:
+  std::uint64_t reads_ = 0;     // reads made
+  std::uint64_t released_ = 0;  // reads the caller is done with
+  bool reading_ = false;        // a read is under way
+  bool ended_ = false;          // the last read met the end, or failed
+  bool stopping_ = false;       // the second thread is to stop
+
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::atomic<bool> stopping_ = false;  // set under the lock
-  std::atomic<int> callerOn_ = -1;      // the processor each last waited on
-  std::atomic<int> readerOn_ = -1;
+  // Counts changes: set under the lock, and read without it by a thread that
+  // spins before it sleeps.
+  std::atomic<std::uint64_t> changes_ = 0;
+  std::atomic<int> runsOn_[kThreads] = {-1, -1};  // where each last waited
   std::thread reader_;
 };
 

@@ -161,33 +161,40 @@ inline Decoded decodeFrom(ByteSource& source, std::size_t blockSize, unsigned th
   return {reader.end(), sink.bytes, end == InputEnd::kReadFailed, codeOf(reader)};
 }
 
-// decodeFrom on `raw`, which hands out at most `blockSize` bytes a read. Every
-// read from `failAt` on fails, and a read that reaches it stops short, as on
-// a failing disk.
+// A source that holds `all`, followed by a failure when `fails`: every read
+// from the end of `all` on then fails, and a read that reaches it stops
+// short, as on a failing disk.
+struct StringSource final : ByteSource {
+  std::string_view all;
+  bool fails = false;
+  std::size_t at = 0;
+
+  // raw[0..failAt), and a failure there when failAt lies within raw.
+  StringSource(std::string_view raw, std::size_t failAt = std::string_view::npos)
+      : all(raw.substr(0, failAt)), fails(failAt < raw.size()) {}
+  bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
+            std::string& reason) override {
+    const bool whole = readAt(at, buffer, size, got, reason);
+    at += got;
+    return whole || got > 0;
+  }
+  bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
+              std::size_t& got, std::string& reason) override {
+    const std::string_view rest =
+        all.substr(static_cast<std::size_t>(std::min<std::uint64_t>(offset, all.size())));
+    got = std::min(size, rest.size());
+    std::copy_n(rest.data(), got, buffer);
+    if (fails && got < size) reason = "Input/output error";
+    return !fails || got == size;
+  }
+};
+
+// decodeFrom on `raw`, which hands out at most `blockSize` bytes a read,
+// failing at `failAt` as StringSource does.
 inline Decoded decodeAsTheTool(std::string_view raw, std::size_t blockSize,
                                unsigned threads, ScanFunction scan = bestScan(),
                                std::size_t failAt = std::string_view::npos) {
-  struct Source final : ByteSource {
-    std::string_view all;  // what can be read
-    bool fails = false;    // whether a failure follows it
-    std::size_t at = 0;
-    bool read(unsigned char* buffer, std::size_t size, std::size_t& got,
-              std::string& reason) override {
-      const bool whole = readAt(at, buffer, size, got, reason);
-      at += got;
-      return whole || got > 0;
-    }
-    bool readAt(std::uint64_t offset, unsigned char* buffer, std::size_t size,
-                std::size_t& got, std::string&) override {
-      const std::string_view rest = all.substr(
-          static_cast<std::size_t>(std::min<std::uint64_t>(offset, all.size())));
-      got = std::min(size, rest.size());
-      std::copy_n(rest.data(), got, buffer);
-      return !fails || got == size;
-    }
-  } source;
-  source.all = raw.substr(0, failAt);
-  source.fails = failAt < raw.size();
+  StringSource source(raw, failAt);
   return decodeFrom(source, blockSize, threads, scan);
 }
 
