@@ -51,7 +51,12 @@ constexpr std::size_t kBlockSize = quarvend::ReadAheadBuffers::kPieceSize;
 
 // Static, so that the run's buffers exist before it touches any file.
 unsigned char textBlock[kBlockSize];
-unsigned char fileBuffer[TextEncoder::maxOutput(kBlockSize)];
+// Where each thread encodes a block, so that its output stays in the cache of
+// the processor it runs on, and goes out from there without a copy.
+unsigned char blockOutput[quarvend::ReadAhead::kWorkers]
+                         [TextEncoder::maxOutput(kBlockSize)];
+// The writer's own buffer, for what is not a block's encoding.
+unsigned char fileBuffer[4096];
 quarvend::ReadAheadBuffers readAheadBuffers;
 std::string message;
 
@@ -237,23 +242,38 @@ void refuse(quarvend::RunFilesOpening opening, std::string_view textName,
   }
 }
 
+// Encodes each block of the text into the output, on whichever thread
+// hands it over; the encoding is in on-disk form already.
+class BlockEncoder final : public quarvend::PieceTaker {
+ public:
+  BlockEncoder(TextEncoder& encoder, quarvend::DosTextWriter& output)
+      : encoder_(encoder), output_(output) {}
+
+  // True while the text may go on and the file takes more.
+  bool take(std::size_t worker, const unsigned char* block, std::size_t size,
+            const quarvend::LineFeeds& lines) override {
+    unsigned char* const out = blockOutput[worker];
+    output_.putOnDisk(out, encoder_.feed(block, size, out, &lines));
+    return size != 0 && encoder_.takesMore() && !output_.deliversNothing();
+  }
+
+ private:
+  TextEncoder& encoder_;
+  quarvend::DosTextWriter& output_;
+};
+
 // Encodes the text a block at a time, after its first block[0..got), until
 // the text ends, a byte has no code, a read fails or the file takes nothing
-// more; false when a read failed. The encoding is in on-disk form already, so
-// it goes into the writer's buffer as it is. After a failed read the file
-// stops where the text stopped, an exact prefix of the encoding.
+// more; false when a read failed. After a failed read the file stops where
+// the text stopped, an exact prefix of the encoding.
 bool encode(int textFd, std::size_t got, TextEncoder& encoder,
             quarvend::DosTextWriter& output, std::string& reason) {
-  quarvend::FileSource text(textFd);
-  // The blocks after the first are read ahead, as the one before is encoded.
-  quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd, got));
-  const unsigned char* block = textBlock;
-  const quarvend::LineFeeds* lines = nullptr;
-  for (;;) {
-    output.commit(
-        encoder.feed(block, got, output.reserve(TextEncoder::maxOutput(got)), lines));
-    if (got == 0 || !encoder.takesMore() || output.deliversNothing()) break;
-    if (!ahead.next(block, got, lines, reason)) return false;
+  BlockEncoder blocks(encoder, output);
+  if (blocks.take(0, textBlock, got, quarvend::countLineFeeds(textBlock, got))) {
+    // The blocks after the first are read ahead, as the one before is encoded.
+    quarvend::FileSource text(textFd);
+    quarvend::ReadAhead ahead(text, readAheadBuffers, quarvend::readsAhead(textFd, got));
+    if (!ahead.handOut(blocks, reason)) return false;
   }
   output.commit(encoder.finish(output.reserve(TextEncoder::maxOutput(0))));
   return true;

@@ -21,7 +21,10 @@ ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threade
   }
   if (!threaded) return;
   try {
-    reader_ = std::thread([this] { run(); });
+    second_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work(1, lock);
+    });
   } catch (...) {
     // No second thread: the caller reads alone, and one slot serves it.
     slotCount_ = 1;
@@ -29,17 +32,54 @@ ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threade
 }
 
 ReadAhead::~ReadAhead() {
-  if (!reader_.joinable()) return;
+  if (!second_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    over_ = true;
     changed();
   }
-  reader_.join();
+  second_.join();
+}
+
+bool ReadAhead::handOut(PieceTaker& taker, std::string& reason) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  taker_ = &taker;
+  reason_ = &reason;
+  work(0, lock);
+  return !failed_;
 }
 
 bool ReadAhead::canRead() const {
-  return !reading_ && !ended_ && reads_ - released_ < slotCount_;
+  return !reading_ && !ended_ && reads_ - taken_ < slotCount_;
+}
+
+void ReadAhead::work(std::size_t worker, std::unique_lock<std::mutex>& lock) {
+  while (!over_) {
+    ReadAheadBuffers::Slot& next = slots_[taken_ % slotCount_];
+    if (taker_ != nullptr && takingWorker_ == worker && next.full) {
+      lock.unlock();
+      const bool more = takeSlot(worker, next);
+      lock.lock();
+      // With every slot full, the other thread has had to wait for this one:
+      // after enough such takes in a row it takes the next pieces, and this
+      // one reads. So the taking leaves a processor that is slower than the
+      // reading, and stays on one that keeps pace.
+      const bool waitedFor = slotCount_ > 1 && reads_ - taken_ == slotCount_;
+      next.full = false;
+      ++taken_;
+      over_ = over_ || !more;
+      waitedFor_ = waitedFor ? waitedFor_ + 1 : 0;
+      if (waitedFor_ == kHandOverAfter) {
+        takingWorker_ = 1 - worker;
+        waitedFor_ = 0;
+      }
+      changed();
+    } else if (canRead()) {
+      read(lock);
+    } else {
+      awaitChange(worker, lock);
+    }
+  }
 }
 
 void ReadAhead::read(std::unique_lock<std::mutex>& lock) {
@@ -60,47 +100,22 @@ void ReadAhead::read(std::unique_lock<std::mutex>& lock) {
   changed();
 }
 
-void ReadAhead::run() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!stopping_) {
-    if (canRead()) {
-      read(lock);
-    } else {
-      awaitChange(kReader, lock);
-    }
+bool ReadAhead::takeSlot(std::size_t worker, ReadAheadBuffers::Slot& slot) {
+  if (slot.failed) {
+    failed_ = true;
+    *reason_ = slot.reason;
+    return false;
   }
-}
-
-bool ReadAhead::next(const unsigned char*& block, std::size_t& size,
-                     const LineFeeds*& lines, std::string& reason) {
-  if (taken_ == nullptr || handed_ == taken_->size) {
-    // The read before is all handed out: its slot is free again, and the next
-    // read comes, made here when no other read is under way.
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (taken_ != nullptr) {
-      taken_->full = false;
-      ++released_;
-      changed();
-    }
-    ReadAheadBuffers::Slot& slot = slots_[released_ % slotCount_];
-    while (!slot.full) {
-      if (canRead()) {
-        read(lock);
-      } else {
-        awaitChange(kCaller, lock);
-      }
-    }
-    taken_ = &slot;
-    handed_ = 0;
-    if (slot.failed) {
-      reason = slot.reason;
+  if (slot.size == 0) {
+    taker_->take(worker, slot.bytes, 0, LineFeeds{});
+    return false;
+  }
+  for (std::size_t at = 0; at < slot.size; at += ReadAheadBuffers::kPieceSize) {
+    const std::size_t size = std::min(slot.size - at, ReadAheadBuffers::kPieceSize);
+    if (!taker_->take(worker, slot.bytes + at, size,
+                      slot.lines[at / ReadAheadBuffers::kPieceSize]))
       return false;
-    }
   }
-  block = taken_->bytes + handed_;
-  size = std::min(taken_->size - handed_, ReadAheadBuffers::kPieceSize);
-  lines = &taken_->lines[handed_ / ReadAheadBuffers::kPieceSize];
-  handed_ += size;
   return true;
 }
 
@@ -113,13 +128,12 @@ void ReadAhead::changed() {
 // block's time; putting a thread to sleep and waking it costs more than that,
 // so each spins that long before it sleeps. But not while both run on one
 // processor, where the other thread cannot run until this one sleeps.
-void ReadAhead::awaitChange(Thread self, std::unique_lock<std::mutex>& lock) {
+void ReadAhead::awaitChange(std::size_t worker, std::unique_lock<std::mutex>& lock) {
   constexpr std::chrono::microseconds kSpin{50};
   const std::uint64_t seen = changes_.load(std::memory_order_relaxed);
   const int here = platform::currentProcessor();
-  runsOn_[self].store(here, std::memory_order_relaxed);
-  const Thread other = self == kCaller ? kReader : kCaller;
-  if (here < 0 || here != runsOn_[other].load(std::memory_order_relaxed)) {
+  runsOn_[worker].store(here, std::memory_order_relaxed);
+  if (here < 0 || here != runsOn_[1 - worker].load(std::memory_order_relaxed)) {
     lock.unlock();
     const auto until = std::chrono::steady_clock::now() + kSpin;
     while (changes_.load(std::memory_order_acquire) == seen &&

@@ -1,8 +1,10 @@
-// Reading a source's blocks ahead, on a second thread, while the caller
-// works on the block before: the blocks come in order, each read once, and a
-// failed read comes where it happened, after every block read before it. The
-// caller reads too whenever no read is under way and it has nothing else to
-// do, so that it never waits for the second thread to start.
+// Reading a source's blocks ahead on a second thread, while the blocks
+// before are taken: the pieces come in order, each read once, and a failed
+// read comes where it happened, after every piece read before it. The two
+// threads share the work. Either one reads whenever no read is under way, so
+// the taking never waits for the second thread to start; and the thread that
+// takes the pieces hands that over once the other one has waited for it many
+// times in a row, so that the taking moves to whichever processor keeps pace.
 #pragma once
 
 #include <atomic>
@@ -43,57 +45,78 @@ struct ReadAheadBuffers {
   Slot slots[kSlots];
 };
 
+// What the pieces go to, one at a time and in order, from either thread.
+class PieceTaker {
+ public:
+  virtual ~PieceTaker() = default;
+  // Takes block[0..size), the source's next piece, whose line feeds are
+  // `lines`; size 0 at the end. `worker` is 0 on the thread that called
+  // handOut and 1 on the other, for memory that each keeps to itself. Returns
+  // whether it takes more.
+  virtual bool take(std::size_t worker, const unsigned char* block, std::size_t size,
+                    const LineFeeds& lines) = 0;
+};
+
 class ReadAhead {
  public:
-  // Reads `source` from where it stands, on the caller's thread as it asks,
-  // and ahead on a second thread when `threaded` and one can be had.
+  static constexpr std::size_t kWorkers = 2;  // the caller's thread and a second one
+  // How many takes in a row that end with every slot full hand the taking
+  // over to the other thread.
+  static constexpr std::size_t kHandOverAfter = 32;
+
+  // Reads `source` from where it stands, on two threads when `threaded` and a
+  // second one can be had, else on the caller's thread alone.
   ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded);
-  // Stops the second thread after the read under way, and waits for it.
+  // Stops the second thread after what it is doing, and waits for it.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The next block, in block[0..size), at most kPieceSize bytes, valid until
-  // the next call; size 0 at the end; and its line feeds.
-  // False, with the system's reason, when its read failed. Not called again
-  // after the end or a failure.
-  bool next(const unsigned char*& block, std::size_t& size, const LineFeeds*& lines,
-            std::string& reason);
+  // Hands the source's pieces to `taker`, in order, until it takes no more
+  // or has taken the end. False, with the system's reason, when a read
+  // failed before that; the pieces before the failed read are all taken.
+  // Called once.
+  bool handOut(PieceTaker& taker, std::string& reason);
 
  private:
-  enum Thread : std::size_t { kCaller, kReader, kThreads };
-
-  void run();
+  // Reads and takes until the taking is over; both threads run it, with the
+  // lock held on entry and on return.
+  void work(std::size_t worker, std::unique_lock<std::mutex>& lock);
+  // Takes the pieces of `slot`; false when that ends the taking.
+  bool takeSlot(std::size_t worker, ReadAheadBuffers::Slot& slot);
   // Whether a read may start: none is under way, the source has not ended,
   // and a slot is free.
   bool canRead() const;
   // Makes the next read, with the lock held on entry and on return.
   void read(std::unique_lock<std::mutex>& lock);
   // Waits, with the lock held on entry and on return, until another change.
-  void awaitChange(Thread self, std::unique_lock<std::mutex>& lock);
+  void awaitChange(std::size_t worker, std::unique_lock<std::mutex>& lock);
   // Marks a change, under the lock, for a thread that waits for one.
   void changed();
 
   ByteSource& source_;
   ReadAheadBuffers::Slot* const slots_;
-  std::size_t slotCount_;                    // one when the caller reads alone
-  ReadAheadBuffers::Slot* taken_ = nullptr;  // the read the caller has now
-  std::size_t handed_ = 0;                   // bytes of it handed out
+  std::size_t slotCount_;  // one when the caller reads alone
+  PieceTaker* taker_ = nullptr;
+  std::string* reason_ = nullptr;
+  bool failed_ = false;  // a read failed, and the taking reached it
 
   // Under the lock:
-  std::uint64_t reads_ = 0;     // reads made
-  std::uint64_t released_ = 0;  // reads the caller is done with
-  bool reading_ = false;        // a read is under way
-  bool ended_ = false;          // the last read met the end, or failed
-  bool stopping_ = false;       // the second thread is to stop
+  std::uint64_t reads_ = 0;       // reads made
+  std::uint64_t taken_ = 0;       // reads whose pieces are all taken
+  std::size_t takingWorker_ = 0;  // the worker that takes the next read's pieces
+  bool reading_ = false;          // a read is under way
+  bool ended_ = false;            // the last read met the end, or failed
+  bool over_ = false;             // the taking is over, or the second thread is to stop
+  std::size_t waitedFor_ = 0;     // takes in a row the other thread waited for
 
   std::mutex mutex_;
   std::condition_variable changed_;
   // Counts changes: set under the lock, and read without it by a thread that
   // spins before it sleeps.
   std::atomic<std::uint64_t> changes_ = 0;
-  std::atomic<int> runsOn_[kThreads] = {-1, -1};  // where each last waited
-  std::thread reader_;
+  std::atomic<int> runsOn_[kWorkers] = {-1, -1};  // where each last waited
+  std::thread second_;
 };
 
 }  // namespace quarvend

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -167,7 +168,7 @@ inline Decoded decodeFrom(ByteSource& source, std::size_t blockSize, unsigned th
 struct StringSource final : ByteSource {
   std::string_view all;
   bool fails = false;
-  std::size_t at = 0;
+  std::atomic<std::size_t> at = 0;  // where read() goes on; watched by other threads
 
   // raw[0..failAt), and a failure there when failAt lies within raw.
   StringSource(std::string_view raw, std::size_t failAt = std::string_view::npos)
