@@ -130,7 +130,7 @@ void ReadAhead::changed() {
 // processor, where the other thread cannot run until this one sleeps.
 void ReadAhead::awaitChange(std::size_t worker, std::unique_lock<std::mutex>& lock) {
   constexpr std::chrono::microseconds kSpin{50};
-  const std::uint64_t seen = changes_.load(std::memory_order_relaxed);
+  const std::uint32_t seen = changes_.load(std::memory_order_relaxed);
   const int here = platform::currentProcessor();
   runsOn_[worker].store(here, std::memory_order_relaxed);
   if (here < 0 || here != runsOn_[1 - worker].load(std::memory_order_relaxed)) {

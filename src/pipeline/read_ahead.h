@@ -112,9 +112,10 @@ class ReadAhead {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  // Counts changes: set under the lock, and read without it by a thread that
-  // spins before it sleeps.
-  std::atomic<std::uint64_t> changes_ = 0;
+  // Counts changes, wrapping round: set under the lock, and read without it
+  // by a thread that spins before it sleeps. 32 bits, which every processor
+  // changes in one step.
+  std::atomic<std::uint32_t> changes_ = 0;
   std::atomic<int> runsOn_[kWorkers] = {-1, -1};  // where each last waited
   std::thread second_;
 };
