@@ -48,9 +48,11 @@ struct Taker final : PieceTaker {
 
 TEST(ReadAheadTest, PiecesComeInOrderAndAFailureWhereItHappened) {
   constexpr std::size_t kRead = ReadAheadBuffers::kReadSize;
-  // More reads than a slow taker takes before the reading thread takes over.
   std::mt19937 random(25);
-  std::string text(2 * ReadAhead::kHandOverAfter * kRead + 1000, ' ');
+  // The reading thread takes over from a slow taker after a few reads, which
+  // the text has several times over.
+  constexpr std::size_t kHandOverAfter = 4;
+  std::string text(4 * kHandOverAfter * kRead + 1000, ' ');
   for (char& byte : text) byte = static_cast<char>(random() % 16 == 0 ? '\n' : 'a');
   static ReadAheadBuffers* const buffers = new ReadAheadBuffers;
   struct Row {
@@ -59,7 +61,7 @@ TEST(ReadAheadTest, PiecesComeInOrderAndAFailureWhereItHappened) {
     bool slow;   // a slow taker, so that the taking moves to the second thread
     int rounds;  // threads interleave differently from one round to the next
   };
-  const std::size_t late = ReadAhead::kHandOverAfter * kRead + 3 * kRead + 5;
+  const std::size_t late = 3 * kHandOverAfter * kRead + 5;
   const Row rows[] = {
       {std::string::npos, false, false, 1},
       {0, false, false, 1},
@@ -77,7 +79,7 @@ TEST(ReadAheadTest, PiecesComeInOrderAndAFailureWhereItHappened) {
   for (const Row& row : rows) {
     for (int round = 0; round < row.rounds; ++round) {
       testing::StringSource source(text, row.failAt);
-      ReadAhead ahead(source, *buffers, row.threaded);
+      ReadAhead ahead(source, *buffers, row.threaded, kHandOverAfter);
       Taker taker;
       if (row.slow) taker.slowOn = &source;
       std::string reason;

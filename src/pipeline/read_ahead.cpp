@@ -13,8 +13,12 @@ bool readsAhead(int fd, std::uint64_t alreadyRead) {
          platform::usableProcessors() > 1;
 }
 
-ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded)
-    : source_(source), slots_(buffers.slots), slotCount_(threaded ? buffers.kSlots : 1) {
+ReadAhead::ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded,
+                     std::size_t handOverAfter)
+    : source_(source),
+      slots_(buffers.slots),
+      slotCount_(threaded ? buffers.kSlots : 1),
+      handOverAfter_(handOverAfter) {
   for (std::size_t i = 0; i < slotCount_; ++i) {
     slots_[i].full = false;
     slots_[i].reason.reserve(platform::kReasonCapacity);
@@ -61,7 +65,7 @@ void ReadAhead::work(std::size_t worker, std::unique_lock<std::mutex>& lock) {
       const bool more = takeSlot(worker, next);
       lock.lock();
       // With every slot full, the other thread has had to wait for this one:
-      // after enough such takes in a row it takes the next pieces, and this
+      // after enough such reads in a row it takes the next pieces, and this
       // one reads. So the taking leaves a processor that is slower than the
       // reading, and stays on one that keeps pace.
       const bool waitedFor = slotCount_ > 1 && reads_ - taken_ == slotCount_;
@@ -69,7 +73,7 @@ void ReadAhead::work(std::size_t worker, std::unique_lock<std::mutex>& lock) {
       ++taken_;
       over_ = over_ || !more;
       waitedFor_ = waitedFor ? waitedFor_ + 1 : 0;
-      if (waitedFor_ == kHandOverAfter) {
+      if (waitedFor_ == handOverAfter_) {
         takingWorker_ = 1 - worker;
         waitedFor_ = 0;
       }

@@ -60,13 +60,15 @@ class PieceTaker {
 class ReadAhead {
  public:
   static constexpr std::size_t kWorkers = 2;  // the caller's thread and a second one
-  // How many takes in a row that end with every slot full hand the taking
-  // over to the other thread.
-  static constexpr std::size_t kHandOverAfter = 32;
+  // How many reads in a row whose taking ends with every slot full hand the
+  // taking over to the other thread, unless the caller asks otherwise.
+  static constexpr std::size_t kHandOverAfter = 128;
 
   // Reads `source` from where it stands, on two threads when `threaded` and a
-  // second one can be had, else on the caller's thread alone.
-  ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded);
+  // second one can be had, else on the caller's thread alone; the taking is
+  // handed over after `handOverAfter` such reads.
+  ReadAhead(ByteSource& source, ReadAheadBuffers& buffers, bool threaded,
+            std::size_t handOverAfter = kHandOverAfter);
   // Stops the second thread after what it is doing, and waits for it.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
@@ -97,6 +99,7 @@ class ReadAhead {
   ByteSource& source_;
   ReadAheadBuffers::Slot* const slots_;
   std::size_t slotCount_;  // one when the caller reads alone
+  const std::size_t handOverAfter_;
   PieceTaker* taker_ = nullptr;
   std::string* reason_ = nullptr;
   bool failed_ = false;  // a read failed, and the taking reached it
@@ -108,7 +111,7 @@ class ReadAhead {
   bool reading_ = false;          // a read is under way
   bool ended_ = false;            // the last read met the end, or failed
   bool over_ = false;             // the taking is over, or the second thread is to stop
-  std::size_t waitedFor_ = 0;     // takes in a row the other thread waited for
+  std::size_t waitedFor_ = 0;     // reads in a row the other thread waited for
 
   std::mutex mutex_;
   std::condition_variable changed_;
