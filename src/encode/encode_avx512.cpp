@@ -10,6 +10,8 @@
 #if QUARVEND_X86_KERNELS
 #include <immintrin.h>
 
+#include <cstring>
+
 namespace quarvend {
 namespace {
 
@@ -155,18 +157,20 @@ QUARVEND_AVX512 inline std::uint64_t lineFeedsAt(const unsigned char* text,
   return bytesEqual(_mm512_maskz_loadu_epi8(inText, text + at), kLineFeed);
 }
 
-// The output line through a run: where its next byte goes, and the
-// characters it has room for.
+// The output line through a run: where its next byte goes, and one more than
+// the characters it has room for, the form in which the next group's line end
+// is found in the fewest steps.
 struct Line {
   unsigned char* to;
-  std::size_t room;
+  std::size_t fitsBelow;  // a group of fewer bytes goes on the line whole
 };
 
 // Appends one group's codes, in `slots`: the bytes that count are `kept`, and
 // those of them that start a code, `spaces`. A code that does not fit starts
 // the next line, CR LF in the place of its space, and the rest follow it.
-// Only `room` waits for the group before; the guess whether a line ends here
-// is right often enough that a branch beats working out both ways.
+// Only `fitsBelow` waits for the group before, three steps after it; the guess
+// whether a line ends here is right often enough that a branch beats working
+// out both ways.
 QUARVEND_AVX512 inline void layOut(__m512i slots, std::uint64_t kept,
                                    std::uint64_t spaces, Line& line) {
   const std::uint64_t starts = _pext_u64(spaces, kept);
@@ -174,24 +178,21 @@ QUARVEND_AVX512 inline void layOut(__m512i slots, std::uint64_t kept,
   const __m512i packed = _mm512_maskz_compress_epi8(kept, slots);
   unsigned char* const to = line.to;
   _mm512_storeu_si512(to, packed);
-  if (count <= line.room) {
+  if (count < line.fitsBelow) {
     line.to = to + count;
-    line.room -= count;
+    line.fitsBelow -= count;
     return;
   }
   // The code that does not fit is the last to start within the room; it and
-  // those after it move one place on.
-  const auto before = static_cast<std::size_t>(
-      63 - __builtin_clzll(_bzhi_u64(starts, static_cast<unsigned>(line.room + 1))));
-  _mm512_mask_storeu_epi8(
-      to + 1,
-      _bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(count)) &
-          ~_bzhi_u64(~std::uint64_t{0}, static_cast<unsigned>(before)),
-      packed);
-  to[before] = kLineEnd.bytes[0];
-  to[before + 1] = kLineEnd.bytes[1];
+  // all after it move one place on, up to a register's end, past the group's.
+  const std::uint64_t before = 63 ^ static_cast<std::uint64_t>(__builtin_clzll(_bzhi_u64(
+                                        starts, static_cast<unsigned>(line.fitsBelow))));
+  _mm512_mask_storeu_epi8(to + 1, ~std::uint64_t{0} << before, packed);
+  std::memcpy(to + before, kLineEnd.bytes, kLineEnd.size);
   line.to = to + count + 1;
-  line.room = kLineWidth + 1 + before - count;
+  // The new line holds the codes from `before` on, less the space that the
+  // line end took; the part that does not wait for `before` is added first.
+  line.fitsBelow = (kLineWidth + 2 - count) + before;
 }
 
 // Lays out a chunk's codes, whose digits are `first`, `second` and `third`
@@ -224,7 +225,7 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
                                                      unsigned char*& out,
                                                      std::size_t& lineWidth) {
-  Line line{out, kLineWidth - lineWidth};
+  Line line{out, kLineWidth + 1 - lineWidth};
   while (at != limit) {
     const bool last = limit - at <= static_cast<std::ptrdiff_t>(kChunk);
     const auto size = last ? static_cast<std::size_t>(limit - at) : kChunk;
@@ -253,9 +254,9 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
       // The byte that stops the run is in this chunk. (Copies, so that the
       // line stays in registers through the groups.)
       unsigned char* to = line.to;
-      std::size_t width = kLineWidth - line.room;
+      std::size_t width = kLineWidth + 1 - line.fitsBelow;
       at = encodeRunSingly(at, limit, to, width);
-      line = {to, kLineWidth - width};
+      line = {to, kLineWidth + 1 - width};
       break;
     }
     if (isShort) {
@@ -267,7 +268,7 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     at += size;
   }
   out = line.to;
-  lineWidth = kLineWidth - line.room;
+  lineWidth = kLineWidth + 1 - line.fitsBelow;
   return at;
 }
 
