@@ -163,6 +163,11 @@ QUARVEND_AVX512 inline std::uint64_t lineFeedsAt(const unsigned char* text,
 struct Line {
   unsigned char* to;
   std::size_t fitsBelow;  // a group of fewer bytes goes on the line whole
+
+  // A line of `width` characters, continued at `at`.
+  Line(unsigned char* at, std::size_t width)
+      : to(at), fitsBelow(kLineWidth + 1 - width) {}
+  std::size_t width() const { return kLineWidth + 1 - fitsBelow; }
 };
 
 // Appends one group's codes, in `slots`: the bytes that count are `kept`, and
@@ -225,7 +230,7 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
                                                      const unsigned char* limit,
                                                      unsigned char*& out,
                                                      std::size_t& lineWidth) {
-  Line line{out, kLineWidth + 1 - lineWidth};
+  Line line(out, lineWidth);
   while (at != limit) {
     const bool last = limit - at <= static_cast<std::ptrdiff_t>(kChunk);
     const auto size = last ? static_cast<std::size_t>(limit - at) : kChunk;
@@ -254,9 +259,9 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
       // The byte that stops the run is in this chunk. (Copies, so that the
       // line stays in registers through the groups.)
       unsigned char* to = line.to;
-      std::size_t width = kLineWidth + 1 - line.fitsBelow;
+      std::size_t width = line.width();
       at = encodeRunSingly(at, limit, to, width);
-      line = {to, kLineWidth + 1 - width};
+      line = Line(to, width);
       break;
     }
     if (isShort) {
@@ -268,7 +273,7 @@ QUARVEND_AVX512 const unsigned char* encodeRunAvx512(const unsigned char* at,
     at += size;
   }
   out = line.to;
-  lineWidth = kLineWidth + 1 - line.fitsBelow;
+  lineWidth = line.width();
   return at;
 }
 
